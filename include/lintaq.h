@@ -1,0 +1,212 @@
+/*
+ * lintaq.h - Lintaq, a twelve-band linear-phase parametric equaliser.
+ *
+ * The whole interface a host needs: create an engine instance for a mono or
+ * stereo stream, hand it all settings at once in a PeqParams block, pass
+ * blocks of 32-bit float samples of any length (equalised in place), and
+ * compensate the fixed latency the instance reports. A second, independent
+ * group of functions computes each band's magnitude response on a
+ * logarithmic frequency grid, for drawing the equaliser curve.
+ *
+ * How it works, in one paragraph: every band is a second-order recursive
+ * section that runs forwards over a frame and then backwards over the same
+ * frame, so the phase cancels and the band has zero phase; each pass carries
+ * half the band's gain in decibels. Frames of lookahead + 4096 samples are
+ * taken every 2048 samples and joined by a raised-cosine crossfade. Below
+ * 64 kHz the frames can run at twice the host rate (oversample), with the
+ * same latency.
+ *
+ * Threading: the library starts no threads and takes no locks. Calls on one
+ * instance must not overlap, LintaqSetPar included. Different instances may
+ * be used on different threads at the same time. The graph functions touch
+ * no instance and no global state and may run on any thread at any time.
+ *
+ * Memory: only LintaqInit and InitPeqGraph allocate; only LintaqExit and
+ * ExitPeqGraph free. Processing never allocates, locks or logs. The library
+ * keeps no pointer to a parameter block or sample array beyond a call.
+ *
+ * Compiles as C (C99 and later) and as C++.
+ */
+#ifndef LINTAQ_H
+#define LINTAQ_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(LINTAQ_BUILDING_DLL)
+#    define LINTAQ_API __declspec(dllexport)
+#  elif defined(LINTAQ_STATIC)
+#    define LINTAQ_API
+#  else
+#    define LINTAQ_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define LINTAQ_API __attribute__((visibility("default")))
+#else
+#  define LINTAQ_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** Number of bands in a parameter block. */
+#define LINTAQ_BANDS 12
+
+/** The value LintaqGetVersion returns. */
+#define LINTAQ_VERSION 0x1000b
+
+/** Band type codes (PeqParams.type). Any other code makes the band do nothing. */
+enum {
+    LINTAQ_PEAK = 0,       /* peak (bell): freq is the centre, gain in dB, Q the width */
+    LINTAQ_LOW_SHELF = 1,  /* low shelf: freq is the corner, gain on the plateau below */
+    LINTAQ_HIGH_SHELF = 2, /* high shelf: freq is the corner, gain on the plateau above */
+    LINTAQ_HIGH_PASS = 3,  /* 24 dB/octave high-pass; gain unused; level Q^2 at freq */
+    LINTAQ_LOW_PASS = 4    /* 24 dB/octave low-pass; gain unused; level Q^2 at freq */
+};
+
+/** Channel assignment codes (PeqParams.enable). Mono applies every nonzero code alike. */
+enum {
+    LINTAQ_OFF = 0,   /* band switched off */
+    LINTAQ_BOTH = 1,  /* stereo: left and right, same settings, separate states */
+    LINTAQ_LEFT = 2,  /* stereo: left only */
+    LINTAQ_RIGHT = 3, /* stereo: right only */
+    LINTAQ_MID = 4,   /* stereo: on left + right (not halved) */
+    LINTAQ_SIDE = 5   /* stereo: on left - right; codes 6 and above: neither channel */
+};
+
+/**
+ * The parameter block: 63 consecutive 32-bit words, owned by the host.
+ *
+ * freq   Hz, centre or corner frequency. A band at or above
+ *        0.453515 x sampleRate (the host rate, also when oversampling) is
+ *        bypassed. A frequency that is not above zero (or NaN) bypasses the
+ *        band.
+ * gain   dB. Peak and shelves reach the full gain after both passes; the
+ *        high- and low-pass types ignore it.
+ * q      quality factor. A Q that is not above zero (or NaN) bypasses the band.
+ * enable channel assignment, see LINTAQ_OFF ... LINTAQ_SIDE.
+ * type   band type code, see LINTAQ_PEAK ... LINTAQ_LOW_PASS.
+ * sampleRate  host rate in Hz, a signed integer.
+ * noise       nonzero: add a tiny noise (|e| <= 3.3e-16) to every frame
+ *             before filtering, which keeps silent input off exact zero
+ *             and so away from slow subnormal arithmetic.
+ * oversample  nonzero: below 64000 Hz run the filters at twice the host
+ *             rate, so bands near the top of the range keep their shape.
+ *             The latency does not change.
+ *
+ * Values are stored as given, without range checks: a NaN, infinite or
+ * negative value cannot crash the engine. A band whose designed
+ * coefficients are not finite (for example a gain so large that its linear
+ * value overflows) is bypassed rather than allowed to fill its carried
+ * filter state with values that no later setting could clear.
+ */
+typedef struct PeqParams {
+    float freq[LINTAQ_BANDS];
+    float gain[LINTAQ_BANDS];
+    float q[LINTAQ_BANDS];
+    uint32_t enable[LINTAQ_BANDS];
+    uint32_t type[LINTAQ_BANDS];
+    int32_t sampleRate;
+    uint32_t noise;
+    uint32_t oversample;
+} PeqParams;
+
+/**
+ * A response grid: logarithmically spaced points, each holding the square
+ * of its bilinear-warped frequency. Hosts read pointCount, the number of
+ * leading points that LintaqGraph fills; warpedSq is owned by the grid.
+ * Point i lies at fmin * ratio^i (ratio = exp((ln fmax - ln fmin)/(n-1)),
+ * formed by repeated single-precision multiplication).
+ */
+typedef struct PeqGraph {
+    int32_t pointCount;
+    float *warpedSq;
+} PeqGraph;
+
+/** An engine instance; opaque to the host. */
+typedef struct PeqInstance PeqInstance;
+
+/* The block is read in place as 63 words; its layout is part of the ABI. */
+#if defined(__cplusplus)
+#  define LINTAQ_STATIC_ASSERT(c, m) static_assert(c, m)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#  define LINTAQ_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#else
+#  define LINTAQ_STATIC_ASSERT(c, m)
+#endif
+#include <stddef.h>
+LINTAQ_STATIC_ASSERT(sizeof(PeqParams) == 63 * 4, "PeqParams is 63 words");
+LINTAQ_STATIC_ASSERT(offsetof(PeqParams, gain) == 12 * 4, "gain at word 12");
+LINTAQ_STATIC_ASSERT(offsetof(PeqParams, q) == 24 * 4, "q at word 24");
+LINTAQ_STATIC_ASSERT(offsetof(PeqParams, enable) == 36 * 4, "enable at word 36");
+LINTAQ_STATIC_ASSERT(offsetof(PeqParams, type) == 48 * 4, "type at word 48");
+LINTAQ_STATIC_ASSERT(offsetof(PeqParams, sampleRate) == 60 * 4, "sampleRate at word 60");
+LINTAQ_STATIC_ASSERT(offsetof(PeqParams, noise) == 61 * 4, "noise at word 61");
+LINTAQ_STATIC_ASSERT(offsetof(PeqParams, oversample) == 62 * 4, "oversample at word 62");
+
+/**
+ * Creates an instance.
+ *
+ * mode    0..3, clamped (below 0 is 0, above 3 is 3). Chooses the lookahead
+ *         and so the latency and the longest band response a frame holds:
+ *           mode 0: lookahead 32768, latency 36938 samples
+ *           mode 1: lookahead 16384, latency 20554
+ *           mode 2: lookahead  8192, latency 12362
+ *           mode 3: lookahead  4096, latency  8266
+ *         Low, narrow bands ring for long; they want the higher lookaheads.
+ * stereo  nonzero: the instance has a second channel (LintaqProcST).
+ *
+ * Every buffer processing will use is obtained here (about 1.2 MB per
+ * channel in mode 0). The new instance passes audio through unchanged
+ * (delayed) until LintaqSetPar is given bands. Settings start as: every
+ * band 1000 Hz, 0 dB, Q 0.7, enable 0, type 0; 48000 Hz; noise and
+ * oversample off.
+ *
+ * Returns NULL, with everything already obtained released, when memory
+ * runs out. Free the instance with LintaqExit.
+ */
+LINTAQ_API PeqInstance *LintaqInit(int mode, int stereo);
+
+/**
+ * Takes a new parameter block. Only copies changed values and marks the
+ * bands that changed; the filters are redesigned at the start of the next
+ * processing call (so this call is cheap and real-time safe, and settings
+ * change exactly at a block boundary). Several calls between two processing
+ * calls accumulate. A NULL instance or block: returns at once.
+ * Must not overlap any other call on the same instance.
+ */
+LINTAQ_API void LintaqSetPar(PeqInstance *inst, const PeqParams *params);
+
+/** Releases the instance and all its memory. NULL: returns at once. */
+LINTAQ_API void LintaqExit(PeqInstance *inst);
+
+/**
+ * Latency in host-rate samples between an input sample and the output
+ * sample that carries it: lookahead + 4096 + 74 (see LintaqInit). It depends
+ * only on the mode: the same at every sample rate and oversampling setting.
+ * The instance must be live (not NULL).
+ */
+LINTAQ_API int LintaqGetLatency(const PeqInstance *inst);
+
+/** Returns LINTAQ_VERSION (0x1000b). Needs no instance. */
+LINTAQ_API int LintaqGetVersion(void);
+
+/**
+ * Equalises a mono block in place: n samples read and overwritten, any n
+ * from 0 up. Output lags input by LintaqGetLatency samples; blocks of any
+ * sizes give the same output stream as one long block. Settings given to
+ * LintaqSetPar since the last call take effect first (also when n is 0).
+ *
+ * Cost is uneven: a call that completes a hop of 2048 samples filters a
+ * whole frame. Input samples should be finite: a NaN or infinity enters
+ * the filters' carried state. NULL instance: returns at once; n below 0
+ * is treated as 0.
+ */
+LINTAQ_API void LintaqProc(PeqInstance *inst, float *samples, int n);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LINTAQ_H */

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what building and testing Lintaq needs on Debian 12. Safe to run
+# again: apt-get skips what is already there.
+set -euo pipefail
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev libbenchmark-dev
+  libsndfile1-dev nlohmann-json3-dev librsvg2-bin
+  lv2-dev lilv-utils lv2file liblilv-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,39 @@
+// One band's design and carried filter state: where the design step and the
+// frame chains meet.
+#pragma once
+
+#include <cstdint>
+
+namespace lintaq {
+
+struct PeqBandState {
+    uint32_t bandType;   // 0 peak, 1 low shelf, 2 high shelf, 3 high-pass, 4 low-pass; others do nothing
+    uint32_t bypass;     // 1: skipped in both passes
+    uint32_t enable;     // channel assignment (stereo only)
+    double fb1;          // biquads: -a1/a0; peak: the allpass coefficient c
+    double fb2;          // biquads: -a2/a0
+    double ff0;          // biquads: b0/a0
+    double ff1;          // biquads: b1/a0
+    double ff2;          // biquads: b2/a0
+    double negCosW0;     // peak: d = -cos(w0)
+    double peakGain;     // peak: V, linear gain of one pass at the centre
+    double fwdState[2];  // forward state carried between frames, first channel
+    double fwdState2[2]; // the same, second channel
+};
+
+inline constexpr int kBandCount = 12;
+
+// A band that runs: not bypassed and of a known type.
+inline bool bandTakesPart(const PeqBandState &band)
+{
+    return band.bypass == 0 && band.bandType <= 4;
+}
+
+// Identity record: a peak section with gain 1 passes its input unchanged.
+inline void resetBand(PeqBandState &band)
+{
+    band = PeqBandState{};
+    band.peakGain = 1.0;
+}
+
+} // namespace lintaq

@@ -1,0 +1,26 @@
+// Turns the stored band settings into section coefficients, lazily: only
+// the bands flagged since the last processing call are redesigned.
+#pragma once
+
+struct PeqInstance;
+
+namespace lintaq {
+
+struct PeqBandState;
+
+void designBands(PeqInstance &inst);
+
+// Rate the frames run at: the host rate, doubled (in float) when the
+// double-rate path is in use.
+float designRate(int sampleRate, unsigned oversample);
+
+// Bands at or above this frequency are bypassed; it follows the host rate
+// even when the frames run at twice that rate.
+double bypassLimit(int sampleRate);
+
+// Designs one band's section into `band`. Returns false when the settings
+// cannot make a working filter (frequency or Q not above zero, or a
+// coefficient that is not finite); the caller then bypasses the band.
+bool designBand(PeqBandState &band, unsigned type, float freq, float gain, float q, float rate);
+
+} // namespace lintaq

@@ -1,0 +1,41 @@
+// The two recursive sections and their frame drivers. Samples are floats
+// filtered in place; coefficients, state and arithmetic are double, each
+// output rounded to float.
+#pragma once
+
+#include "design/band_state.h"
+
+namespace lintaq {
+
+enum class Direction { forward, backward };
+
+// Carried peak state below this magnitude is flushed once per frame, so
+// decaying state never reaches subnormal numbers.
+inline constexpr double kPeakFlushLimit = 1e-10;
+
+// Allpass-based peak: y = x + h*(x - A(z)x), h = (V-1)/2. Runs over count
+// samples from the first (forward) or from the last (backward).
+void runPeakSection(float *samples, int count, Direction direction, double d, double c, double v,
+                    double &s0, double &s1);
+
+// Forward: from the carried pair, store the (flushed) pair after headLen
+// samples, continue to the frame end. Backward: all headLen + tailLen
+// samples from the last, from zero state, storing nothing.
+void runPeakFrame(float *frame, const PeqBandState &band, double *state, int headLen, int tailLen,
+                  Direction direction);
+
+// Direct-form-II biquad with the same frame shape; its state is stored unflushed.
+void runBiquadFrame(float *frame, const PeqBandState &band, double *state, int headLen, int tailLen,
+                    Direction direction);
+
+// The band's own section, chosen by its type (0 peak, 1..4 biquad).
+inline void runBandFrame(float *frame, const PeqBandState &band, double *state, int headLen,
+                         int tailLen, Direction direction)
+{
+    if (band.bandType == 0)
+        runPeakFrame(frame, band, state, headLen, tailLen, direction);
+    else
+        runBiquadFrame(frame, band, state, headLen, tailLen, direction);
+}
+
+} // namespace lintaq

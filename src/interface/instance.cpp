@@ -1,0 +1,125 @@
+// Creation, release and the queries that need no processing.
+#include "interface/instance.h"
+
+#include <algorithm>
+#include <new>
+
+#include "design/fade_window.h"
+#include "lintaq.h"
+
+namespace {
+
+constexpr int kLookaheadByMode[4] = {32768, 16384, 8192, 4096};
+
+float *obtainZeroed(size_t count)
+{
+    return new (std::nothrow) float[count]();
+}
+
+float *obtainUninitialised(size_t count)
+{
+    return new (std::nothrow) float[count];
+}
+
+bool obtainChannel(PeqInstance &inst, int ch)
+{
+    const size_t frame = static_cast<size_t>(inst.lookahead + inst.segmentLength);
+    inst.upHistory[ch] = obtainZeroed(kUpHistoryLength);
+    inst.downHistory[ch] = obtainZeroed(kDownHistoryLength);
+    inst.inFrame[ch] = obtainZeroed(frame);
+    inst.outAccum[ch] = obtainZeroed(frame);
+    inst.inFrame2x[ch] = obtainZeroed(2 * frame);
+    inst.outAccum2x[ch] = obtainZeroed(2 * frame);
+    inst.delayRing[ch] = obtainZeroed(kDelayRingLength);
+    inst.workFrame[ch] = obtainUninitialised(2 * frame);
+    return inst.upHistory[ch] && inst.downHistory[ch] && inst.inFrame[ch] && inst.outAccum[ch] &&
+           inst.inFrame2x[ch] && inst.outAccum2x[ch] && inst.delayRing[ch] && inst.workFrame[ch];
+}
+
+void releaseChannel(PeqInstance &inst, int ch)
+{
+    delete[] inst.upHistory[ch];
+    delete[] inst.downHistory[ch];
+    delete[] inst.inFrame[ch];
+    delete[] inst.outAccum[ch];
+    delete[] inst.inFrame2x[ch];
+    delete[] inst.outAccum2x[ch];
+    delete[] inst.delayRing[ch];
+    delete[] inst.workFrame[ch];
+}
+
+void setCreationParameters(PeqInstance &inst)
+{
+    for (int k = 0; k < lintaq::kBandCount; ++k) {
+        lintaq::resetBand(inst.bands[k]);
+        inst.freq[k] = 1000.0f;
+        inst.gain[k] = 0.0f;
+        inst.q[k] = 0.7f;
+        inst.enable[k] = 0;
+        inst.type[k] = 0;
+        inst.bandDirty[k] = 0;
+    }
+    inst.sampleRate = 48000;
+    inst.noise = 0;
+    inst.oversample = 0;
+    inst.redesignAll = 0;
+    inst.bandsChanged = 0;
+}
+
+} // namespace
+
+extern "C" {
+
+PeqInstance *LintaqInit(int mode, int stereo)
+{
+    // Value-initialised, so every pointer a failed creation leaves is null
+    // and the release below can run whatever was obtained.
+    PeqInstance *inst = new (std::nothrow) PeqInstance{};
+    if (inst == nullptr)
+        return nullptr;
+    inst->stereo = static_cast<uint32_t>(stereo);
+    inst->lookahead = kLookaheadByMode[std::clamp(mode, 0, 3)];
+    inst->segmentLength = kSegmentLength;
+
+    bool complete = obtainChannel(*inst, 0) && (stereo == 0 || obtainChannel(*inst, 1));
+    if (complete) {
+        inst->windowHalf = obtainUninitialised(kHop);
+        inst->windowFull = obtainUninitialised(kSegmentLength);
+        complete = inst->windowHalf && inst->windowFull;
+    }
+    if (!complete) {
+        LintaqExit(inst);
+        return nullptr;
+    }
+    inst->pending = kHop;
+    inst->pending2x = kHop;
+    lintaq::makeFadeWindow(inst->windowHalf, kHop);
+    lintaq::makeFadeWindow(inst->windowFull, kSegmentLength);
+    inst->ringPos[0] = inst->ringPos[1] = 0;
+    setCreationParameters(*inst);
+    return inst;
+}
+
+void LintaqExit(PeqInstance *inst)
+{
+    if (inst == nullptr)
+        return;
+    releaseChannel(*inst, 0);
+    if (inst->stereo != 0)
+        releaseChannel(*inst, 1);
+    delete[] inst->windowHalf;
+    delete[] inst->windowFull;
+    delete inst;
+}
+
+int LintaqGetLatency(const PeqInstance *inst)
+{
+    return inst->segmentLength + kRingHostRate + inst->lookahead;
+}
+
+int LintaqGetVersion(void)
+{
+    return LINTAQ_VERSION;
+}
+
+} // extern "C"

@@ -1,0 +1,107 @@
+#include "stream/frame_chain.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "design/fade_window.h"
+#include "design/sections.h"
+#include "stream/noise.h"
+
+namespace lintaq {
+
+namespace {
+
+// Copies `count` samples, adding the frame noise when it is on. The stereo
+// chain passes both channels so that each index gets the same noise value.
+void fillWork(float *workL, const float *srcL, float *workR, const float *srcR, int count,
+              uint32_t noise)
+{
+    if (noise == 0) {
+        std::memcpy(workL, srcL, sizeof(float) * count);
+        if (workR != nullptr)
+            std::memcpy(workR, srcR, sizeof(float) * count);
+        return;
+    }
+    uint32_t x = reserveNoise(static_cast<uint32_t>(count));
+    for (int i = 0; i < count; ++i) {
+        x = nextNoiseState(x);
+        const float e = noiseValue(x);
+        workL[i] = srcL[i] + e;
+        if (workR != nullptr)
+            workR[i] = srcR[i] + e;
+    }
+}
+
+// Which signals of a stereo stage a band acts on. In the left/right stage
+// "first" is left and "second" right; in the mid/side stage, mid and side.
+struct Route {
+    bool first;
+    bool second;
+};
+
+Route leftRightRoute(uint32_t enable)
+{
+    return {enable == 1 || enable == 2, enable == 1 || enable == 3};
+}
+
+Route midSideRoute(uint32_t enable)
+{
+    return {enable == 4, enable == 5};
+}
+
+// Every band of the stage forwards, then every band backwards; the first
+// signal before the second for each band.
+template <typename RouteOf>
+void runStage(float *first, float *second, PeqBandState *bands, int headLen, int tailLen,
+              RouteOf routeOf)
+{
+    for (const Direction direction : {Direction::forward, Direction::backward}) {
+        for (int k = 0; k < kBandCount; ++k) {
+            PeqBandState &band = bands[k];
+            if (!bandTakesPart(band))
+                continue;
+            const Route route = routeOf(band.enable);
+            if (route.first)
+                runBandFrame(first, band, band.fwdState, headLen, tailLen, direction);
+            if (route.second)
+                runBandFrame(second, band, band.fwdState2, headLen, tailLen, direction);
+        }
+    }
+}
+
+} // namespace
+
+void filterFrameMono(const float *input, float *accum, float *work, const float *window,
+                     PeqBandState *bands, int headLen, int tailLen, uint32_t noise)
+{
+    const int frame = headLen + tailLen;
+    fillWork(work, input, nullptr, nullptr, frame, noise);
+    // Mono applies every running band, whatever its channel assignment.
+    runStage(work, nullptr, bands, headLen, tailLen, [](uint32_t) { return Route{true, false}; });
+    addWindowed(accum, work, window, headLen);
+}
+
+void filterFrameStereo(const float *srcL, const float *srcR, float *accL, float *accR, float *workL,
+                       float *workR, const float *window, PeqBandState *bands, int headLen,
+                       int tailLen, uint32_t noise)
+{
+    const int frame = headLen + tailLen;
+    fillWork(workL, srcL, workR, srcR, frame, noise);
+    runStage(workL, workR, bands, headLen, tailLen, leftRightRoute);
+    // Mid is the plain sum, not halved; the way back halves both.
+    for (int i = 0; i < frame; ++i) {
+        const float l = workL[i], r = workR[i];
+        workL[i] = l + r;
+        workR[i] = l - r;
+    }
+    runStage(workL, workR, bands, headLen, tailLen, midSideRoute);
+    for (int i = 0; i < frame; ++i) {
+        const float m = workL[i], s = workR[i];
+        workL[i] = (m + s) * 0.5f;
+        workR[i] = (m - s) * 0.5f;
+    }
+    addWindowed(accL, workL, window, headLen);
+    addWindowed(accR, workR, window, headLen);
+}
+
+} // namespace lintaq

@@ -1,0 +1,20 @@
+// The frame filter chains: fill a work frame (with optional noise), run
+// every band forwards with its carried state, then backwards from zero
+// state, and crossfade the frame's first 2*headLen samples into the
+// accumulator. Forwards-then-backwards gives every band zero phase.
+#pragma once
+
+#include <cstdint>
+
+#include "design/band_state.h"
+
+namespace lintaq {
+
+void filterFrameMono(const float *input, float *accum, float *work, const float *window,
+                     PeqBandState *bands, int headLen, int tailLen, uint32_t noise);
+
+void filterFrameStereo(const float *srcL, const float *srcR, float *accL, float *accR, float *workL,
+                       float *workR, const float *window, PeqBandState *bands, int headLen,
+                       int tailLen, uint32_t noise);
+
+} // namespace lintaq

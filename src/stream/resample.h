@@ -1,0 +1,20 @@
+// Two-phase FIR interpolator and odd-phase FIR decimator that move one hop
+// to twice the host rate and back. Both carry a history across hops, so a
+// stream cut into hops filters exactly as one continuous buffer.
+#pragma once
+
+namespace lintaq {
+
+// Writes 2n double-rate samples for n host-rate samples (n >= P-1, where
+// tableLength = 2P). history holds the previous hop's last P-1 samples,
+// oldest first, and is updated.
+void interpolate2x(float *dest, int outCount, const float *src, int n, const double *table,
+                   float *history, int tableLength);
+
+// Writes outCount host-rate samples from 2*outCount double-rate samples,
+// keeping the odd positions. history holds the previous input's last K
+// samples, oldest first, and is updated.
+void decimate2x(float *dest, const float *src, int outCount, float *history, const double *table,
+                int taps);
+
+} // namespace lintaq
