@@ -20,6 +20,9 @@
  * instance must not overlap, LintaqSetPar included. Different instances may
  * be used on different threads at the same time. The graph functions touch
  * no instance and no global state and may run on any thread at any time.
+ * The optional frame noise comes from one process-wide sequence that all
+ * instances draw from in call order; each frame reserves its stretch with
+ * one atomic compare-and-swap, so threads never share or lose a stretch.
  *
  * Memory: only LintaqInit and InitPeqGraph allocate; only LintaqExit and
  * ExitPeqGraph free. Processing never allocates, locks or logs. The library
@@ -204,6 +207,45 @@ LINTAQ_API int LintaqGetVersion(void);
  * is treated as 0.
  */
 LINTAQ_API void LintaqProc(PeqInstance *inst, float *samples, int n);
+
+/**
+ * Equalises a stereo block in place: left and right, count samples each,
+ * two separate arrays. Each band acts on the channels its enable code
+ * chooses (both, left, right, mid or side). Latency, block-size freedom
+ * and timing of parameter changes are those of LintaqProc, the same in
+ * both channels.
+ *
+ * Only for an instance created with stereo nonzero: given a mono instance
+ * it returns at once without touching the arrays. NULL instance: returns at
+ * once; count below 0 is treated as 0. Mono and stereo calls on one
+ * instance share its framing and channel 0.
+ */
+LINTAQ_API void LintaqProcST(PeqInstance *inst, float *left, float *right, int count);
+
+/**
+ * Builds a response grid of n points from fmin to fmax Hz (logarithmic),
+ * for the rate and oversampling setting in params. Points at or beyond
+ * 0.45351 x the filtering rate are not counted (pointCount may be less
+ * than n). Rebuild the grid when sampleRate or oversample change.
+ *
+ * Returns NULL when params is NULL, n < 2, fmin or fmax is not a finite
+ * number above zero, or memory runs out. Free with ExitPeqGraph.
+ */
+LINTAQ_API PeqGraph *InitPeqGraph(const PeqParams *params, int n, float fmin, float fmax);
+
+/** Frees a grid. NULL: returns at once. */
+LINTAQ_API void ExitPeqGraph(PeqGraph *graph);
+
+/**
+ * Writes band `band`'s magnitude response in dB at the grid's first
+ * pointCount points into out (room for pointCount floats). Sum the curves
+ * of the bands you show for the equaliser's total; enable is not read, so
+ * choosing the bands is the caller's. A band at or above the band limit,
+ * with a type code outside 0..4, or with a frequency or Q that is not a
+ * finite number above zero draws 0 dB, as it does nothing in processing.
+ * NULL arguments or a band outside 0..11: nothing is written.
+ */
+LINTAQ_API void LintaqGraph(const PeqParams *params, const PeqGraph *graph, float *out, int band);
 
 #ifdef __cplusplus
 }

@@ -119,7 +119,8 @@ bool designBand(PeqBandState &band, unsigned type, float freq, float gain, float
     case 4: designPass(band, true, f, qd, fd); break;
     default: return true; // an unknown type does nothing; there is nothing to design
     }
-    return freq > 0.0f && q > 0.0f && finiteCoefficients(band);
+    return freq > 0.0f && std::isfinite(freq) && q > 0.0f && std::isfinite(q) &&
+           finiteCoefficients(band);
 }
 
 void designBands(PeqInstance &inst)

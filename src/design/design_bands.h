@@ -19,7 +19,7 @@ float designRate(int sampleRate, unsigned oversample);
 double bypassLimit(int sampleRate);
 
 // Designs one band's section into `band`. Returns false when the settings
-// cannot make a working filter (frequency or Q not above zero, or a
+// cannot make a working filter (frequency or Q not a finite number above zero, or a
 // coefficient that is not finite); the caller then bypasses the band.
 bool designBand(PeqBandState &band, unsigned type, float freq, float gain, float q, float rate);
 

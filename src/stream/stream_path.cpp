@@ -166,3 +166,11 @@ extern "C" void LintaqProc(PeqInstance *inst, float *samples, int n)
         return;
     lintaq::processBlock(*inst, {{samples, nullptr}, 1}, n);
 }
+
+extern "C" void LintaqProcST(PeqInstance *inst, float *left, float *right, int count)
+{
+    // A mono instance has no second channel to work with.
+    if (inst == nullptr || inst->stereo == 0)
+        return;
+    lintaq::processBlock(*inst, {{left, right}, 2}, count);
+}

@@ -1,0 +1,48 @@
+// The logarithmic frequency grid the curve is drawn on.
+#include <cmath>
+#include <new>
+
+#include "graph/graph_rate.h"
+#include "lintaq.h"
+
+extern "C" PeqGraph *InitPeqGraph(const PeqParams *params, int n, float fmin, float fmax)
+{
+    if (params == nullptr || n < 2 || !(fmin > 0.0f) || !(fmax > 0.0f) || !std::isfinite(fmin) ||
+        !std::isfinite(fmax))
+        return nullptr;
+    PeqGraph *graph = new (std::nothrow) PeqGraph{n, nullptr};
+    if (graph == nullptr)
+        return nullptr;
+    const float rate = lintaq::graphRate(*params);
+    const double span = std::log(static_cast<double>(fmax)) - std::log(static_cast<double>(fmin));
+    const float step = static_cast<float>(span) / static_cast<float>(n - 1);
+    const float ratio = static_cast<float>(std::exp(static_cast<double>(step)));
+    graph->warpedSq = new (std::nothrow) float[static_cast<size_t>(n)];
+    if (graph->warpedSq == nullptr) {
+        delete graph;
+        return nullptr;
+    }
+    // Not the band limit: points past this are too close to Nyquist to draw.
+    const float limit = rate * 0.45351f;
+    const float inverseRate = 1.0f / rate;
+    const float warpScale = rate * lintaq::kInvPiSingle;
+    float freq = fmin;
+    for (int i = 0; i < n; ++i) {
+        const float warped = lintaq::warpedSquare(freq, inverseRate, warpScale);
+        freq = freq * ratio;
+        graph->warpedSq[i] = warped;
+        if (freq > limit) {
+            graph->pointCount = i; // point i is stored but not counted
+            break;
+        }
+    }
+    return graph;
+}
+
+extern "C" void ExitPeqGraph(PeqGraph *graph)
+{
+    if (graph == nullptr)
+        return;
+    delete[] graph->warpedSq;
+    delete graph;
+}
