@@ -4,14 +4,11 @@
 #pragma once
 
 #include "design/band_state.h"
+#include "design/section_kernels.h"
 
 namespace lintaq {
 
 enum class Direction { forward, backward };
-
-// Carried peak state below this magnitude is flushed once per frame, so
-// decaying state never reaches subnormal numbers.
-inline constexpr double kPeakFlushLimit = 1e-10;
 
 // Allpass-based peak: y = x + h*(x - A(z)x), h = (V-1)/2. Runs over count
 // samples from the first (forward) or from the last (backward).

@@ -5,6 +5,7 @@
 
 #include "design/fade_window.h"
 #include "design/sections.h"
+#include "stream/band_cascade.h"
 #include "stream/noise.h"
 
 namespace lintaq {
@@ -49,23 +50,27 @@ Route midSideRoute(uint32_t enable)
     return {enable == 4, enable == 5};
 }
 
-// Every band of the stage forwards, then every band backwards; the first
-// signal before the second for each band.
+// Every band of the stage forwards, then every band backwards. The two
+// signals of a stage never mix, so each runs its own cascade.
 template <typename RouteOf>
 void runStage(float *first, float *second, PeqBandState *bands, int headLen, int tailLen,
               RouteOf routeOf)
 {
+    CascadeBand firstBands[kBandCount], secondBands[kBandCount];
+    int firstCount = 0, secondCount = 0;
+    for (int k = 0; k < kBandCount; ++k) {
+        PeqBandState &band = bands[k];
+        if (!bandTakesPart(band))
+            continue;
+        const Route route = routeOf(band.enable);
+        if (route.first)
+            firstBands[firstCount++] = {&band, band.fwdState};
+        if (route.second)
+            secondBands[secondCount++] = {&band, band.fwdState2};
+    }
     for (const Direction direction : {Direction::forward, Direction::backward}) {
-        for (int k = 0; k < kBandCount; ++k) {
-            PeqBandState &band = bands[k];
-            if (!bandTakesPart(band))
-                continue;
-            const Route route = routeOf(band.enable);
-            if (route.first)
-                runBandFrame(first, band, band.fwdState, headLen, tailLen, direction);
-            if (route.second)
-                runBandFrame(second, band, band.fwdState2, headLen, tailLen, direction);
-        }
+        runCascade(first, firstBands, firstCount, headLen, tailLen, direction);
+        runCascade(second, secondBands, secondCount, headLen, tailLen, direction);
     }
 }
 

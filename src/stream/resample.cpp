@@ -19,30 +19,87 @@ inline double accumulate(double sum, const float *newest, const double *coeffici
 
 } // namespace
 
+namespace {
+
+constexpr int kMaxPhaseTaps = 139;
+
+// The sums read the tables from their end towards their start, newest
+// sample first; reversed copies let both run forwards with the samples.
+struct PhaseTables {
+    double oddByAge[kMaxPhaseTaps];
+    double evenByAge[kMaxPhaseTaps];
+};
+
+PhaseTables phaseTablesByAge(const double *table, int phaseTaps)
+{
+    PhaseTables byAge;
+    for (int j = 0; j < phaseTaps; ++j) {
+        byAge.oddByAge[j] = table[phaseTaps - 1 - j];
+        byAge.evenByAge[j] = table[2 * phaseTaps - 1 - j];
+    }
+    return byAge;
+}
+
+// Output pair t, reading the history where the taps reach back past the hop.
+inline void interpolatePair(float *dest, const float *src, const float *historyEnd, int t,
+                            const PhaseTables &byAge, int phaseTaps)
+{
+    const int fromSource = t + 1 < phaseTaps ? t + 1 : phaseTaps;
+    const int fromHistory = phaseTaps - fromSource;
+    double odd = accumulate(0.0, src + t, byAge.oddByAge, fromSource);
+    double even = accumulate(0.0, src + t, byAge.evenByAge, fromSource);
+    odd = accumulate(odd, historyEnd, byAge.oddByAge + fromSource, fromHistory);
+    even = accumulate(even, historyEnd, byAge.evenByAge + fromSource, fromHistory);
+    dest[2 * t + 1] = static_cast<float>(odd);
+    dest[2 * t] = static_cast<float>(even);
+}
+
+} // namespace
+
+void interpolate2xReference(float *dest, int outCount, const float *src, int n, const double *table,
+                            float *history, int tableLength)
+{
+    const int phaseTaps = tableLength / 2;
+    assert(outCount == 2 * n && n >= phaseTaps - 1 && phaseTaps <= kMaxPhaseTaps);
+    (void)outCount;
+    const PhaseTables byAge = phaseTablesByAge(table, phaseTaps);
+    const float *historyEnd = history + phaseTaps - 2; // x[-1]
+    for (int t = 0; t < n; ++t)
+        interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
+    std::memcpy(history, src + n - (phaseTaps - 1), sizeof(float) * (phaseTaps - 1));
+}
+
 void interpolate2x(float *dest, int outCount, const float *src, int n, const double *table,
                    float *history, int tableLength)
 {
     const int phaseTaps = tableLength / 2;
-    assert(outCount == 2 * n && n >= phaseTaps - 1);
+    assert(outCount == 2 * n && n >= phaseTaps - 1 && phaseTaps <= kMaxPhaseTaps);
     (void)outCount;
-    // The sums read the tables from their end towards their start, newest
-    // sample first; reversed copies let both run forwards with the samples.
-    double oddByAge[139], evenByAge[139];
-    for (int j = 0; j < phaseTaps; ++j) {
-        oddByAge[j] = table[phaseTaps - 1 - j];
-        evenByAge[j] = table[tableLength - 1 - j];
+    const PhaseTables byAge = phaseTablesByAge(table, phaseTaps);
+    const float *historyEnd = history + phaseTaps - 2;
+    int t = 0;
+    for (; t < phaseTaps - 1; ++t)
+        interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
+    // Past the history, four outputs at a time: each keeps its own sum in
+    // the same order as above, so the lanes only add independent work.
+    constexpr int lanes = 4;
+    for (; t + lanes <= n; t += lanes) {
+        double odd[lanes] = {}, even[lanes] = {};
+        for (int j = 0; j < phaseTaps; ++j) {
+            const double oddTap = byAge.oddByAge[j], evenTap = byAge.evenByAge[j];
+            for (int l = 0; l < lanes; ++l) {
+                const double x = src[t + l - j];
+                odd[l] += x * oddTap;
+                even[l] += x * evenTap;
+            }
+        }
+        for (int l = 0; l < lanes; ++l) {
+            dest[2 * (t + l) + 1] = static_cast<float>(odd[l]);
+            dest[2 * (t + l)] = static_cast<float>(even[l]);
+        }
     }
-    const float *historyEnd = history + phaseTaps - 2; // x[-1]
-    for (int t = 0; t < n; ++t) {
-        const int fromSource = t + 1 < phaseTaps ? t + 1 : phaseTaps;
-        const int fromHistory = phaseTaps - fromSource;
-        double odd = accumulate(0.0, src + t, oddByAge, fromSource);
-        double even = accumulate(0.0, src + t, evenByAge, fromSource);
-        odd = accumulate(odd, historyEnd, oddByAge + fromSource, fromHistory);
-        even = accumulate(even, historyEnd, evenByAge + fromSource, fromHistory);
-        dest[2 * t + 1] = static_cast<float>(odd);
-        dest[2 * t] = static_cast<float>(even);
-    }
+    for (; t < n; ++t)
+        interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
     std::memcpy(history, src + n - (phaseTaps - 1), sizeof(float) * (phaseTaps - 1));
 }
 

@@ -11,6 +11,11 @@ namespace lintaq {
 void interpolate2x(float *dest, int outCount, const float *src, int n, const double *table,
                    float *history, int tableLength);
 
+// The same, one output pair at a time as the sums read: the reference the
+// faster version above is tested against.
+void interpolate2xReference(float *dest, int outCount, const float *src, int n, const double *table,
+                            float *history, int tableLength);
+
 // Writes outCount host-rate samples from 2*outCount double-rate samples,
 // keeping the odd positions. history holds the previous input's last K
 // samples, oldest first, and is updated.
