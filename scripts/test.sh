@@ -16,3 +16,13 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTAQ_WERROR=ON \
   -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" >/dev/null
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE no-sanitizer
+
+# Instances share one thing across threads, the frame noise generator: its
+# test runs once more under ThreadSanitizer.
+tsan="-fsanitize=thread -fno-omit-frame-pointer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTAQ_WERROR=ON \
+  -DLINTAQ_BUILD_EXAMPLES=OFF -DLINTAQ_BUILD_TOOLS=OFF -DLINTAQ_BUILD_PLUGINS=OFF \
+  -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_C_FLAGS="$tsan" \
+  -DCMAKE_EXE_LINKER_FLAGS="$tsan" -DCMAKE_SHARED_LINKER_FLAGS="$tsan" >/dev/null
+cmake --build build-tsan -j "$jobs" --target test_noise_threads
+build-tsan/tests/test_noise_threads
