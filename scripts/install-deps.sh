@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libbenchmark-dev
   libsndfile1-dev nlohmann-json3-dev librsvg2-bin
-  lv2-dev lilv-utils lv2file liblilv-dev
+  lv2-dev lilv-utils lv2file liblilv-dev sordi
 )
 missing=()
 for p in "${packages[@]}"; do
