@@ -240,10 +240,22 @@ LINTAQ_API void ExitPeqGraph(PeqGraph *graph);
  * Writes band `band`'s magnitude response in dB at the grid's first
  * pointCount points into out (room for pointCount floats). Sum the curves
  * of the bands you show for the equaliser's total; enable is not read, so
- * choosing the bands is the caller's. A band at or above the band limit,
- * with a type code outside 0..4, or with a frequency or Q that is not a
- * finite number above zero draws 0 dB, as it does nothing in processing.
- * NULL arguments or a band outside 0..11: nothing is written.
+ * choosing the bands is the caller's.
+ *
+ * The curve is the closed-form response of one analog prototype at the
+ * band's full gain. For high- and low-pass it matches what the engine does;
+ * for peaks and shelves (which the engine runs as two passes of half the
+ * gain) it matches at the centre, the corner and the plateaus, and strong
+ * narrow bands are slightly narrower in processing than drawn.
+ *
+ * Draws 0 dB for a band that does nothing in processing: a type code
+ * outside 0..4, a frequency or Q that is not a finite number above zero, a
+ * non-finite gain (peak and shelves), or a frequency at or above 0.453515 x
+ * the filtering rate. With oversampling that rate is twice the host rate,
+ * while processing bypasses bands from 0.453515 x the host rate: a band
+ * between the two is drawn but does nothing, so hosts should keep bands
+ * below the processing limit. NULL arguments or a band outside 0..11:
+ * nothing is written.
  */
 LINTAQ_API void LintaqGraph(const PeqParams *params, const PeqGraph *graph, float *out, int band);
 
