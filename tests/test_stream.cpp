@@ -1,109 +1,31 @@
-// The stream paths as a host sees them: where an impulse lands, freedom
-// of block sizes, start-up, design-only calls, transparency and path
-// switches, for mono and stereo.
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <memory>
-#include <random>
-#include <vector>
-
+// The stream paths as a host sees them: where an impulse lands, freedom of
+// block sizes, and stereo routing identities that hold for any settings.
+// Start-up, empty calls, path switches and every other sample are compared
+// bit for bit with the reference model (test_reference.cpp).
 #include <gtest/gtest.h>
 
-#include "interface/instance.h"
-#include "lintaq.h"
-#include "stream/noise.h"
+#include "test_support.h"
 
 namespace {
 
-struct InstanceDeleter {
-    void operator()(PeqInstance *p) const { LintaqExit(p); }
-};
-using Instance = std::unique_ptr<PeqInstance, InstanceDeleter>;
+using test::Band;
+using test::Channels;
 
-constexpr int kHop = 2048;
-constexpr double kUlp = 1.0 / (1 << 24); // relative rounding bound of a float: 2^-24
+constexpr size_t kLength = 24000; // past the 8266-sample latency of mode 3 by several hops
+constexpr double kUlp = 0x1p-24; // relative rounding bound of a float
 
-struct Path {
-    const char *name;
-    int rate;
-    uint32_t oversample;
-    bool hostRate;
-};
+struct Path { const char *name; int rate; uint32_t oversample; bool hostRate; };
 
-const Path kHost48{"48000 host rate", 48000, 0, true};
-const Path kHost96{"96000 oversample (host rate)", 96000, 1, true};
-const Path kDouble48{"48000 double rate", 48000, 1, false};
-const Path kDouble63999{"63999 double rate", 63999, 1, false};
-const Path kDouble44999{"44999 double rate", 44999, 1, false};
-const Path kDouble22050{"22050 double rate", 22050, 1, false};
 // The host-rate path, both double-rate filter sets, and the boundary rates
 // that select them.
-const Path kPaths[] = {kHost48, kHost96, kDouble48, kDouble63999, kDouble44999, kDouble22050};
+const Path kHost48{"48000 host rate", 48000, 0, true}, kDouble48{"48000 double rate", 48000, 1, false},
+    kDouble22050{"22050 double rate", 22050, 1, false};
+const Path kPaths[] = {kHost48, {"96000 oversample (host rate)", 96000, 1, true}, kDouble48,
+                       {"63999 double rate", 63999, 1, false}, {"44999 double rate", 44999, 1, false}, kDouble22050};
 
-// Every band switched off.
-PeqParams silentBands(int rate, uint32_t oversample)
-{
-    PeqParams p{};
-    for (int k = 0; k < LINTAQ_BANDS; ++k) {
-        p.freq[k] = 1000.0f;
-        p.q[k] = 0.7f;
-    }
-    p.sampleRate = rate;
-    p.oversample = oversample;
-    return p;
-}
-
-// A mix of all five types on every routing that does something.
-PeqParams activeBands(int rate, uint32_t oversample, uint32_t noise)
-{
-    PeqParams p = silentBands(rate, oversample);
-    const struct { float freq, gain, q; uint32_t type, enable; } bands[] = {
-        {120.0f, 9.0f, 0.8f, 0, 1},   {3000.0f, -12.0f, 4.0f, 0, 2}, {200.0f, 6.0f, 0.7f, 1, 3},
-        {8000.0f, -6.0f, 0.7f, 2, 4}, {40.0f, 0.0f, 0.7f, 3, 5},     {15000.0f, 0.0f, 1.2f, 4, 1},
-    };
-    for (int k = 0; k < 6; ++k) {
-        p.freq[k] = bands[k].freq;
-        p.gain[k] = bands[k].gain;
-        p.q[k] = bands[k].q;
-        p.type[k] = bands[k].type;
-        p.enable[k] = bands[k].enable;
-    }
-    p.noise = noise;
-    return p;
-}
-
-std::vector<float> randomSignal(size_t n, uint32_t seed, float scale = 1.0f)
-{
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-scale, scale);
-    std::vector<float> x(n);
-    for (float &v : x)
-        v = dist(gen);
-    return x;
-}
-
-// One vector per channel: one for LintaqProc, two for LintaqProcST.
-using Channels = std::vector<std::vector<float>>;
-
-Channels channels(bool stereo, size_t length)
+Channels silence(bool stereo, size_t length)
 {
     return Channels(stereo ? 2 : 1, std::vector<float>(length, 0.0f));
-}
-
-// Feeds the whole stream through in blocks whose sizes cycle through `cuts`.
-void process(PeqInstance *inst, Channels &io, const std::vector<int> &cuts)
-{
-    const size_t length = io[0].size();
-    size_t pos = 0;
-    for (size_t c = 0; pos < length; ++c) {
-        const size_t n = std::min(static_cast<size_t>(cuts[c % cuts.size()]), length - pos);
-        if (io.size() == 2)
-            LintaqProcST(inst, &io[0][pos], &io[1][pos], static_cast<int>(n));
-        else
-            LintaqProc(inst, &io[0][pos], static_cast<int>(n));
-        pos += n;
-    }
 }
 
 // Half-width of a pulse through the resampling pair: the prototype of up
@@ -112,17 +34,17 @@ void process(PeqInstance *inst, Channels &io, const std::vector<int> &cuts)
 // host-rate samples, 75 either side of the centre.
 constexpr long kPulseReach = 75;
 
-// The response of a path with no band in effect to a unit impulse: centred
-// on `centre`, with exact zeros elsewhere in [from, to).
-::testing::AssertionResult isUnitPulse(const std::vector<float> &out, long centre, bool hostRate,
-                                       long from, long to)
+// The response of a path that changes nothing to a unit impulse: centred
+// on `centre`, with exact zeros everywhere else. On the double-rate paths
+// the symmetry about `centre` pins each filter pair's whole-sample delay
+// (43 samples topped up by the 31-slot ring, or 74).
+::testing::AssertionResult isUnitPulse(const std::vector<float> &out, long centre, bool hostRate)
 {
     const long reach = hostRate ? 0 : kPulseReach;
-    for (long t = from; t < to; ++t)
+    for (long t = 0; t < long(out.size()); ++t)
         if (std::labs(t - centre) > reach && out[size_t(t)] != 0.0f)
-            return ::testing::AssertionFailure()
-                   << "nonzero sample " << out[size_t(t)] << " at " << t << ", pulse due at "
-                   << centre;
+            return ::testing::AssertionFailure() << "nonzero sample " << out[size_t(t)] << " at " << t
+                                                 << ", pulse due at " << centre;
     const float peak = out[size_t(centre)];
     if (hostRate) {
         // The impulse reaches the output as 1*w[j] + 1*w[H-1-j]: two window
@@ -141,10 +63,8 @@ constexpr long kPulseReach = 75;
     double sum = peak;
     for (long k = 1; k <= reach; ++k) {
         const float a = out[size_t(centre - k)], b = out[size_t(centre + k)];
-        if (std::fabs(a - b) > 1e-6)
-            return ::testing::AssertionFailure() << "asymmetric at +-" << k << ": " << a << ", " << b;
-        if (std::fabs(a) >= peak)
-            return ::testing::AssertionFailure() << "not centred: " << a << " at -" << k;
+        if (std::fabs(a - b) > 1e-6 || std::fabs(a) >= peak)
+            return ::testing::AssertionFailure() << "not symmetric about its peak at +-" << k << ": " << a << ", " << b;
         sum += double(a) + double(b);
     }
     // The pulse sums to the pair's gain at 0 Hz, within 1e-4 of 1 for both
@@ -154,33 +74,37 @@ constexpr long kPulseReach = 75;
     return ::testing::AssertionSuccess();
 }
 
-// ---------------------------------------------------------------------------
-
-TEST(Latency, ImpulseLandsOnTheReportedLatencyOnEveryPathAndMode)
+TEST(Latency, IsFixedByTheModeAndAnImpulseAloneLandsThereOnEveryPath)
 {
+    // At 48000 Hz a fresh instance runs its twelve identity sections. On
+    // the other paths every band is off, except in mode 3, where peaks of
+    // gain +0 or -0 on every routing are real sections that must pass each
+    // sample exactly.
+    const long kLatency[] = {36938, 20554, 12362, 8266};
+    PeqParams flat = test::creationValues();
+    for (int k = 0; k < 5; ++k)
+        flat = test::withBands({{k, 1 + uint32_t(k) % 5, 0, 50.0f * float((k + 1) * (k + 1)),
+                                 k % 2 == 0 ? 0.0f : -0.0f, 0.3f + 0.5f * float(k)}}, flat);
     for (const Path &path : kPaths)
         for (int mode = 0; mode <= 3; ++mode)
-            for (bool stereo : {false, true}) {
+            for (const bool stereo : {false, true}) {
                 SCOPED_TRACE(::testing::Message() << path.name << ", mode " << mode
                                                   << (stereo ? ", stereo" : ", mono"));
-                Instance inst(LintaqInit(mode, stereo ? 1 : 0));
-                // At 48000 Hz a fresh instance runs (twelve identity
-                // sections); the other paths have every band off.
+                test::Instance inst(LintaqInit(mode, stereo ? 1 : 0));
                 if (path.rate != 48000 || path.oversample != 0) {
-                    const PeqParams p = silentBands(path.rate, path.oversample);
+                    PeqParams p = mode == 3 ? flat : test::creationValues();
+                    p.sampleRate = path.rate, p.oversample = path.oversample;
                     LintaqSetPar(inst.get(), &p);
                 }
                 const long latency = LintaqGetLatency(inst.get());
-                // A different position per channel, so crossed channels show.
-                const long at[2] = {1000, 1500};
-                const long length = at[1] + latency + 2 * kPulseReach;
-                Channels io = channels(stereo, size_t(length));
+                EXPECT_EQ(latency, kLatency[mode]) << "the same at every rate";
+                const long at[2] = {1000, 1500}; // a different position per channel, so crossed channels show
+                Channels io = silence(stereo, size_t(at[1] + latency + 2 * kPulseReach));
                 for (size_t c = 0; c < io.size(); ++c)
                     io[c][size_t(at[c])] = 1.0f;
-                process(inst.get(), io, {1500, 777, 4096});
+                test::process(inst.get(), io, {1500, 777, 4096});
                 for (size_t c = 0; c < io.size(); ++c)
-                    EXPECT_TRUE(isUnitPulse(io[c], at[c] + latency, path.hostRate, 0, length))
-                        << "channel " << c;
+                    EXPECT_TRUE(isUnitPulse(io[c], at[c] + latency, path.hostRate)) << "channel " << c;
             }
 }
 
@@ -190,215 +114,90 @@ TEST(BlockSizes, AnyCutOfTheStreamGivesTheSameOutput)
     std::vector<int> mixed(64);
     for (int &n : mixed)
         n = std::uniform_int_distribution<int>(1, 5000)(gen);
-    const std::vector<std::vector<int>> cuts = {
-        {100000}, {1}, {5}, {400}, {2047}, {2048}, {2049}, mixed,
+    const std::vector<std::vector<int>> cuts = {{100000}, {1}, {2047}, {2048}, {2049}, mixed}; // 100000: one call
+    // A mix of all five types on every routing that does something.
+    const std::vector<test::Band> bands = {
+        {0, 1, 0, 120.0f, 9.0f, 0.8f},   {1, 2, 0, 3000.0f, -12.0f, 4.0f}, {2, 3, 1, 200.0f, 6.0f, 0.7f},
+        {3, 4, 2, 8000.0f, -6.0f, 0.7f}, {4, 5, 3, 40.0f, 0.0f, 0.7f},     {5, 1, 4, 15000.0f, 0.0f, 1.2f},
     };
-    const size_t length = 24000; // about twelve hops; 100000 takes it in one call
-    const uint32_t noiseStart = lintaq::peekNoiseState();
-
     for (const Path &path : {kHost48, kDouble48, kDouble22050})
-        for (bool stereo : {false, true})
-            for (uint32_t noise : {0u, 1u}) {
+        for (const bool stereo : {false, true})
+            for (const uint32_t noise : {0u, 1u}) {
                 SCOPED_TRACE(::testing::Message() << path.name << (stereo ? ", stereo" : ", mono")
                                                   << ", noise " << noise);
-                const PeqParams p = activeBands(path.rate, path.oversample, noise);
-                Channels input = channels(stereo, length);
+                const PeqParams p = test::withBands(bands, test::creationValues(path.rate, path.oversample, noise));
+                Channels input = silence(stereo, kLength), whole;
                 for (size_t c = 0; c < input.size(); ++c)
-                    input[c] = randomSignal(length, uint32_t(c + 1));
-                Channels whole;
+                    input[c] = test::randomSignal(kLength, uint32_t(c + 1));
                 for (const std::vector<int> &cut : cuts) {
-                    SCOPED_TRACE(::testing::Message() << "first block " << cut[0]);
-                    Instance inst(LintaqInit(3, stereo ? 1 : 0));
+                    test::NoiseStateGuard sameNoiseForEveryRun;
+                    test::Instance inst(LintaqInit(3, stereo ? 1 : 0));
                     LintaqSetPar(inst.get(), &p);
-                    lintaq::pokeNoiseState(noiseStart); // the same noise for every run
                     Channels io = input;
-                    process(inst.get(), io, cut);
+                    test::process(inst.get(), io, cut);
                     if (whole.empty())
                         whole = io;
-                    // Bit patterns: the output must not depend on the cut at all.
                     for (size_t c = 0; c < io.size(); ++c)
-                        EXPECT_EQ(std::memcmp(io[c].data(), whole[c].data(), length * sizeof(float)), 0)
-                            << "channel " << c;
+                        EXPECT_EQ(test::firstMismatch(io[c], whole[c]), -1)
+                            << "first block " << cut[0] << ", channel " << c;
                 }
             }
 }
 
-TEST(Startup, FirstHopOfANewInstanceIsSilentWhateverTheInput)
+// Each run starts the shared noise generator from the same state, so runs
+// with noise on are comparable.
+Channels run(const std::vector<Band> &bands, Channels io, uint32_t noise = 0)
 {
-    const float wild[] = {1e30f, -3e38f, 1e-42f, -1.0f, 65504.0f, 0.5f, -1e-20f, 2e38f};
-    for (const Path &path : {kHost48, kDouble48, kDouble22050})
-        for (bool stereo : {false, true}) {
-            SCOPED_TRACE(::testing::Message() << path.name << (stereo ? ", stereo" : ", mono"));
-            Instance inst(LintaqInit(3, stereo ? 1 : 0));
-            const PeqParams p = activeBands(path.rate, path.oversample, 1);
-            LintaqSetPar(inst.get(), &p);
-            Channels io = channels(stereo, 3 * kHop);
-            for (size_t c = 0; c < io.size(); ++c)
-                for (size_t i = 0; i < io[c].size(); ++i)
-                    io[c][i] = wild[(i + 3 * c) % 8];
-            process(inst.get(), io, {3 * kHop});
-            for (size_t c = 0; c < io.size(); ++c)
-                for (size_t i = 0; i < kHop; ++i)
-                    ASSERT_EQ(io[c][i], 0.0f) << "channel " << c << ", sample " << i;
-        }
+    test::NoiseStateGuard guard;
+    test::Instance inst(LintaqInit(3, io.size() == 2 ? 1 : 0));
+    const PeqParams p = test::withBands(bands, test::creationValues(48000, 0, noise));
+    LintaqSetPar(inst.get(), &p);
+    test::process(inst.get(), io, {int(kLength)});
+    return io;
 }
 
-// What a design-only call must leave alone.
-struct StreamSnapshot {
-    std::vector<float> inFrame, outAccum, inFrame2x, ring;
-    int pending, pending2x, ringPos;
-    uint32_t noise;
-
-    explicit StreamSnapshot(const PeqInstance &inst)
-        : inFrame(inst.inFrame[0], inst.inFrame[0] + lintaq::frameLength(inst)),
-          outAccum(inst.outAccum[0], inst.outAccum[0] + 2 * kHop),
-          inFrame2x(inst.inFrame2x[0], inst.inFrame2x[0] + 2 * lintaq::frameLength(inst)),
-          ring(inst.delayRing[0], inst.delayRing[0] + kRingHostRate), pending(inst.pending),
-          pending2x(inst.pending2x), ringPos(inst.ringPos[0]), noise(lintaq::peekNoiseState())
-    {
-    }
-    bool operator==(const StreamSnapshot &) const = default;
-};
-
-TEST(DesignOnly, EmptyCallAppliesNewParametersAndMovesNothing)
+TEST(StereoRouting, EquivalentAssignmentsGiveTheSameBits)
 {
-    for (bool stereo : {false, true})
-        for (int n : {0, -7}) { // a negative count counts as 0
-            SCOPED_TRACE(::testing::Message() << (stereo ? "stereo" : "mono") << ", n " << n);
-            Instance inst(LintaqInit(3, stereo ? 1 : 0));
-            PeqParams p = activeBands(48000, 1, 1);
-            LintaqSetPar(inst.get(), &p);
-            Channels io = channels(stereo, 3000); // ends mid-hop, buffers full
-            for (auto &x : io)
-                x = randomSignal(3000, 3);
-            process(inst.get(), io, {3000});
-
-            p.type[0] = 4;
-            p.enable[0] = 5;
-            p.freq[7] = 500.0f;
-            p.enable[7] = 3;
-            p.gain[7] = 12.0f;
-            LintaqSetPar(inst.get(), &p);
-            const StreamSnapshot before(*inst);
-            float sentinel[2] = {123.0f, -456.0f};
-            if (stereo)
-                LintaqProcST(inst.get(), &sentinel[0], &sentinel[1], n);
-            else
-                LintaqProc(inst.get(), sentinel, n);
-
-            EXPECT_TRUE(StreamSnapshot(*inst) == before);
-            EXPECT_EQ(sentinel[0], 123.0f);
-            EXPECT_EQ(sentinel[1], -456.0f);
-            EXPECT_EQ(inst->bandsChanged, 0u);
-            EXPECT_EQ(inst->bandDirty[0] | inst->bandDirty[7], 0u);
-            EXPECT_EQ(inst->bands[0].bandType, 4u);
-            EXPECT_EQ(inst->bands[0].enable, 5u);
-            EXPECT_EQ(inst->bands[7].bypass, 0u);
-            EXPECT_EQ(inst->bands[7].enable, 3u);
-            // 12 dB over two passes: one pass carries 10^(12/40).
-            EXPECT_NEAR(inst->bands[7].peakGain, std::pow(10.0, 0.3), 1e-12);
-        }
-}
-
-TEST(Transparency, FreshInstanceAndFlatPeaksPassTheSignalDelayed)
-{
-    const struct {
-        const char *name;
-        int mode;
-        bool flatPeaks; // otherwise a fresh instance, never given parameters
-        int rate;
-        uint32_t oversample;
-    } cases[] = {
-        {"fresh, mode 3", 3, false, 48000, 0},
-        {"fresh, mode 1", 1, false, 48000, 0},
-        {"flat peaks at 96000 with oversample (host rate)", 2, true, 96000, 1},
-        {"flat peaks at 44100 without oversample", 3, true, 44100, 0},
+    const std::vector<Band> common = {{0, 1, 0, 500.0f, 8.0f, 2.0f}, {1, 4, 2, 4000.0f, -6.0f, 0.7f}};
+    const std::vector<Band> unrouted = {{0, 6, 0, 1000.0f, 12.0f, 1.0f}, {4, 7, 1, 200.0f, -9.0f, 0.7f},
+                                        {11, 1000, 4, 2000.0f, 0.0f, 0.7f}};
+    const struct { const char *name; std::vector<Band> a, b; bool sameInput; } cases[] = {
+        {"a both-channel band shares coefficients but keeps separate states, as a left plus a right band",
+         {{2, 1, 0, 1000.0f, 6.0f, 1.0f}, {6, 1, 3, 80.0f, 0.0f, 0.7071f}, {10, 4, 1, 300.0f, -4.0f, 0.8f}},
+         {{2, 2, 0, 1000.0f, 6.0f, 1.0f}, {3, 3, 0, 1000.0f, 6.0f, 1.0f}, {6, 3, 3, 80.0f, 0.0f, 0.7071f},
+          {7, 2, 3, 80.0f, 0.0f, 0.7071f}, {10, 4, 1, 300.0f, -4.0f, 0.8f}}, false},
+        // Equal inputs through both-channel and mid bands stay equal, so
+        // the side is exactly zero (the shared noise cancels too), and a
+        // side band on zeros from zero state puts out zeros.
+        {"identical channels leave side bands nothing to change", common,
+         {common[0], common[1], {5, 5, 0, 3000.0f, 12.0f, 1.0f}, {8, 5, 3, 200.0f, 0.0f, 0.7f}}, true},
+        {"enable 6 and above reaches no stereo channel", {}, unrouted, false},
     };
-    for (const auto &c : cases)
-        for (bool stereo : {false, true}) {
-            SCOPED_TRACE(::testing::Message() << c.name << (stereo ? ", stereo" : ", mono"));
-            Instance inst(LintaqInit(c.mode, stereo ? 1 : 0));
-            if (c.flatPeaks) {
-                PeqParams p = silentBands(c.rate, c.oversample);
-                for (int k = 0; k < LINTAQ_BANDS; ++k) {
-                    p.freq[k] = 50.0f * float(k + 1) * float(k + 1);
-                    p.q[k] = 0.3f + 0.5f * float(k);
-                    p.gain[k] = k % 2 == 0 ? 0.0f : -0.0f;
-                    p.enable[k] = 1 + uint32_t(k) % 5; // every routing
-                }
-                LintaqSetPar(inst.get(), &p);
-            }
-            const size_t latency = size_t(LintaqGetLatency(inst.get()));
-            const size_t span = 20000;
-            // The right channel is much quieter, so the mid/side round trip
-            // rounds it coarsely.
-            Channels input = channels(stereo, latency + span);
-            for (size_t ch = 0; ch < input.size(); ++ch)
-                input[ch] = randomSignal(latency + span, uint32_t(5 + ch), ch == 0 ? 1.0f : 1e-3f);
-            Channels io = input;
-            process(inst.get(), io, {999, 4097});
-
-            for (size_t t = 0; t < latency; ++t)
-                ASSERT_EQ(io[0][t], 0.0f) << "before the latency, at " << t;
-            for (size_t t = 0; t < span; ++t) {
-                // A gain-1 section leaves each sample exactly as it is, so
-                // the only rounding is the crossfade: x*w[j] and x*w[H-1-j]
-                // rounded (2^-24 relative each), their sum rounded (2^-24),
-                // and the two window entries summing to within 2^-24 of 1.
-                // Stereo adds the mid/side round trip: m and s rounded, then
-                // (m + s)/2 rounded, at most 2^-24 * (max(|l|,|r|) + |l|).
-                double scale = 0;
-                for (const auto &x : input)
-                    scale = std::max(scale, std::fabs(double(x[t])));
-                const double tol = (stereo ? 5 : 3) * kUlp * scale;
-                for (size_t ch = 0; ch < io.size(); ++ch)
-                    ASSERT_LE(std::fabs(io[ch][t + latency] - input[ch][t]), tol)
-                        << "channel " << ch << ", input sample " << t;
-            }
-        }
+    for (const auto &c : cases) {
+        const std::vector<float> x = test::randomSignal(kLength, 1, 0.5f);
+        const Channels in{x, c.sameInput ? x : test::randomSignal(kLength, 2, 0.5f)};
+        const Channels a = run(c.a, in, 1), b = run(c.b, in, 1);
+        EXPECT_EQ(test::firstMismatch(a[0], b[0]), -1) << c.name << ", left";
+        EXPECT_EQ(test::firstMismatch(a[1], b[1]), -1) << c.name << ", right";
+        EXPECT_TRUE(!c.sameInput || test::firstMismatch(a[0], a[1]) == -1) << c.name << ", left against right";
+    }
+    // Mono applies every nonzero code, so the unrouted bands do act there.
+    const std::vector<float> x = test::randomSignal(kLength, 3, 0.5f);
+    EXPECT_NE(test::firstMismatch(run({}, {x})[0], run(unrouted, {x})[0]), -1);
 }
 
-TEST(PathSwitch, StreamSettlesBackToTheLatencyAfterEverySwitch)
+TEST(StereoRouting, ChannelsNeverCross)
 {
-    // Every transition between the host-rate path and the two double-rate
-    // filter sets, in both directions.
-    const Path order[] = {kDouble48,    kDouble22050, kHost48,      kDouble63999, kHost96,
-                          kDouble44999, kDouble48,    kHost48,      kDouble22050, kHost96};
-    for (bool stereo : {false, true}) {
-        SCOPED_TRACE(stereo ? "stereo" : "mono");
-        Instance inst(LintaqInit(3, stereo ? 1 : 0));
-        const long latency = LintaqGetLatency(inst.get());
-        const long frame = lintaq::frameLength(*inst);
-        std::mt19937 gen(11);
-        for (const Path &path : order) {
-            SCOPED_TRACE(path.name);
-            // Audio of a random length fills the buffers of the path being
-            // left and ends mid-hop.
-            const size_t busy = std::uniform_int_distribution<size_t>(1, 3 * kHop)(gen);
-            Channels io = channels(stereo, busy);
-            for (auto &x : io)
-                x = randomSignal(busy, uint32_t(busy));
-            process(inst.get(), io, {1000});
-
-            const PeqParams p = silentBands(path.rate, path.oversample);
-            LintaqSetPar(inst.get(), &p);
-            // Whatever the buffers held at the switch, from the path just
-            // left or from this path's last use, has been given out a frame
-            // and a hop after it. From two hops later on, the output must be
-            // exact silence but for the impulse, which comes a latency
-            // after it went in.
-            const long settled = frame + 3 * kHop;
-            const long at[2] = {settled, settled + 300};
-            io = channels(stereo, size_t(at[1] + latency + 2 * kPulseReach));
-            for (size_t c = 0; c < io.size(); ++c)
-                io[c][size_t(at[c])] = 1.0f;
-            process(inst.get(), io, {1500, 2048, 333});
-            for (size_t c = 0; c < io.size(); ++c)
-                EXPECT_TRUE(isUnitPulse(io[c], at[c] + latency, path.hostRate, settled,
-                                        long(io[c].size())))
-                    << "channel " << c;
-        }
-    }
+    // A signal in one channel only, through both-channel, left-only and
+    // right-only bands: the silent channel stays exactly zero (no noise).
+    const std::vector<Band> bands = {{0, 1, 0, 1000.0f, 6.0f, 1.0f}, {1, 2, 1, 150.0f, 10.0f, 0.7f},
+                                     {2, 3, 2, 6000.0f, -8.0f, 0.7f}};
+    const std::vector<float> tone = test::randomSignal(kLength, 7, 0.5f), zeros(kLength, 0.0f);
+    const Channels leftOnly = run(bands, {tone, zeros}), rightOnly = run(bands, {zeros, tone});
+    EXPECT_EQ(test::firstMismatch(leftOnly[1], zeros), -1);
+    EXPECT_EQ(test::firstMismatch(rightOnly[0], zeros), -1);
+    EXPECT_NE(test::firstMismatch(leftOnly[0], zeros), -1);
+    EXPECT_NE(test::firstMismatch(rightOnly[1], zeros), -1);
 }
 
 } // namespace

@@ -14,8 +14,6 @@ namespace {
 
 constexpr int H = 2048; // hop at the host rate
 
-// ---- crossfade window -------------------------------------------------
-
 void makeFadeWindow(float *w, int n)
 {
     const double pi = std::atan(1.0) * 4.0;
@@ -36,10 +34,10 @@ void addWindowed(float *acc, const float *frame, const float *w, int n)
     }
 }
 
-// ---- sections ---------------------------------------------------------
-
-void peakSample(float &sample, double d, double c, double h, double &s0, double &s1)
+// One sample of each section kind; s0, s1 or w1, w2 are the two state cells.
+void peakSample(float &sample, const Band &b, double &s0, double &s1)
 {
+    const double d = b.negCosW0, c = b.fb1, h = (b.peakGain - 1.0) * 0.5;
     const double x = sample;
     const double u = x + c * s1;
     const double v = u - d * s0;
@@ -48,19 +46,6 @@ void peakSample(float &sample, double d, double c, double h, double &s0, double 
     sample = sample + e;
     s1 = d * v + s0;
     s0 = v;
-}
-
-void runPeakSection(float *samples, int count, bool forward, double d, double c, double V,
-                    double &s0, double &s1)
-{
-    const double h = (V - 1.0) * 0.5;
-    if (forward) {
-        for (int i = 0; i < count; ++i)
-            peakSample(samples[i], d, c, h, s0, s1);
-    } else {
-        for (int i = count - 1; i >= 0; --i)
-            peakSample(samples[i], d, c, h, s0, s1);
-    }
 }
 
 void biquadSample(float &sample, const Band &b, double &w1, double &w2)
@@ -73,150 +58,131 @@ void biquadSample(float &sample, const Band &b, double &w1, double &w2)
     w1 = w;
 }
 
+void sectionSample(float &sample, const Band &b, double &s0, double &s1)
+{
+    if (b.bandType == 0)
+        peakSample(sample, b, s0, s1);
+    else
+        biquadSample(sample, b, s0, s1);
+}
+
 double flush(double s) { return std::fabs(s) < 1e-10 ? 0.0 : s; }
 
+// From the carried state; the state reached after headLen samples is
+// stored (a peak's flushed first) and the run goes on to the frame's end.
 void runForward(float *frame, const Band &b, double *state, int headLen, int tailLen)
 {
-    if (b.bandType == 0) {
-        double s0 = state[0], s1 = state[1];
-        runPeakSection(frame, headLen, true, b.negCosW0, b.fb1, b.peakGain, s0, s1);
-        s0 = flush(s0);
-        s1 = flush(s1);
-        state[0] = s0;
-        state[1] = s1;
-        runPeakSection(frame + headLen, tailLen, true, b.negCosW0, b.fb1, b.peakGain, s0, s1);
-    } else {
-        double w1 = state[0], w2 = state[1];
-        for (int i = 0; i < headLen; ++i)
-            biquadSample(frame[i], b, w1, w2);
-        state[0] = w1;
-        state[1] = w2;
-        for (int i = headLen; i < headLen + tailLen; ++i)
-            biquadSample(frame[i], b, w1, w2);
-    }
+    double s0 = state[0], s1 = state[1];
+    for (int i = 0; i < headLen; ++i)
+        sectionSample(frame[i], b, s0, s1);
+    if (b.bandType == 0)
+        s0 = flush(s0), s1 = flush(s1);
+    state[0] = s0, state[1] = s1;
+    for (int i = headLen; i < headLen + tailLen; ++i)
+        sectionSample(frame[i], b, s0, s1);
 }
 
 void runBackward(float *frame, const Band &b, int frameLength)
 {
     double s0 = 0.0, s1 = 0.0;
-    if (b.bandType == 0) {
-        runPeakSection(frame, frameLength, false, b.negCosW0, b.fb1, b.peakGain, s0, s1);
-    } else {
-        for (int i = frameLength - 1; i >= 0; --i)
-            biquadSample(frame[i], b, s0, s1);
-    }
+    for (int i = frameLength - 1; i >= 0; --i)
+        sectionSample(frame[i], b, s0, s1);
 }
 
 bool takesPart(const Band &b) { return b.bypass == 0 && b.bandType <= 4; }
 
-// ---- frame chains -----------------------------------------------------
-
 float nextNoise(uint32_t &x)
 {
     x = x * 1664525u + 1013904223u;
-    const int32_t v = static_cast<int32_t>(x >> 16) - 32768;
-    return static_cast<float>(static_cast<double>(v) * 1e-20);
+    return static_cast<float>(static_cast<double>(static_cast<int32_t>(x >> 16) - 32768) * 1e-20);
 }
 
-void filterFrameMono(const float *input, float *acc, float *work, const float *window, Band *bands,
-                     int headLen, int tailLen, uint32_t noise)
+// Copies each channel's frame into its work frame; with noise, one value
+// per index serves every channel.
+void fillFrame(float *const *src, float *const *work, int channels, int F, uint32_t noise)
 {
-    const int F = headLen + tailLen;
     if (noise == 0) {
-        std::copy(input, input + F, work);
-    } else {
-        uint32_t x = noiseState;
-        for (int i = 0; i < F; ++i)
-            work[i] = input[i] + nextNoise(x);
-        noiseState = x;
+        for (int c = 0; c < channels; ++c)
+            std::copy(src[c], src[c] + F, work[c]);
+        return;
     }
-    for (int k = 0; k < LINTAQ_BANDS; ++k)
-        if (takesPart(bands[k]))
-            runForward(work, bands[k], bands[k].fwdState, headLen, tailLen);
-    for (int k = 0; k < LINTAQ_BANDS; ++k)
-        if (takesPart(bands[k]))
-            runBackward(work, bands[k], F);
-    addWindowed(acc, work, window, headLen);
+    uint32_t x = noiseState;
+    for (int i = 0; i < F; ++i) {
+        const float e = nextNoise(x);
+        for (int c = 0; c < channels; ++c)
+            work[c][i] = src[c][i] + e;
+    }
+    noiseState = x;
 }
 
-// One stage of the stereo chain: the bands routed to the first work frame
-// by `first` and to the second by `second`, forwards, then backwards.
-void stereoStage(float *workL, float *workR, Band *bands, int headLen, int tailLen,
-                 bool (*first)(uint32_t), bool (*second)(uint32_t))
+// The bands routed to the first work frame by `onFirst` and to the second
+// by `onSecond`, all forwards, then all backwards.
+void runStage(float *first, float *second, Band *bands, int headLen, int tailLen, bool (*onFirst)(uint32_t),
+              bool (*onSecond)(uint32_t))
 {
     for (int k = 0; k < LINTAQ_BANDS; ++k) {
         Band &b = bands[k];
-        if (!takesPart(b))
-            continue;
-        if (first(b.enable))
-            runForward(workL, b, b.fwdState, headLen, tailLen);
-        if (second(b.enable))
-            runForward(workR, b, b.fwdState2, headLen, tailLen);
+        if (takesPart(b) && onFirst(b.enable))
+            runForward(first, b, b.fwdState, headLen, tailLen);
+        if (takesPart(b) && onSecond(b.enable))
+            runForward(second, b, b.fwdState2, headLen, tailLen);
     }
     for (int k = 0; k < LINTAQ_BANDS; ++k) {
         const Band &b = bands[k];
-        if (!takesPart(b))
-            continue;
-        if (first(b.enable))
-            runBackward(workL, b, headLen + tailLen);
-        if (second(b.enable))
-            runBackward(workR, b, headLen + tailLen);
+        if (takesPart(b) && onFirst(b.enable))
+            runBackward(first, b, headLen + tailLen);
+        if (takesPart(b) && onSecond(b.enable))
+            runBackward(second, b, headLen + tailLen);
     }
 }
 
+bool anyCode(uint32_t) { return true; }
+bool noCode(uint32_t) { return false; }
 bool onLeft(uint32_t e) { return e == 1 || e == 2; }
 bool onRight(uint32_t e) { return e == 1 || e == 3; }
 bool onMid(uint32_t e) { return e == 4; }
 bool onSide(uint32_t e) { return e == 5; }
 
-void filterFrameStereo(const float *srcL, const float *srcR, float *accL, float *accR, float *workL,
-                       float *workR, const float *window, Band *bands, int headLen, int tailLen,
-                       uint32_t noise)
+// The mono chain applies every band that takes part, whatever its enable;
+// the stereo chain routes them by enable, left/right first, then mid/side.
+void filterFrame(float *const *src, float *const *acc, float *const *work, int channels, const float *window,
+                 Band *bands, int headLen, int tailLen, uint32_t noise)
 {
     const int F = headLen + tailLen;
-    if (noise == 0) {
-        std::copy(srcL, srcL + F, workL);
-        std::copy(srcR, srcR + F, workR);
+    fillFrame(src, work, channels, F, noise);
+    if (channels == 1) {
+        runStage(work[0], nullptr, bands, headLen, tailLen, anyCode, noCode);
     } else {
-        uint32_t x = noiseState;
+        float *workL = work[0], *workR = work[1];
+        runStage(workL, workR, bands, headLen, tailLen, onLeft, onRight);
         for (int i = 0; i < F; ++i) {
-            const float e = nextNoise(x);
-            workL[i] = srcL[i] + e;
-            workR[i] = srcR[i] + e;
+            const float m = workL[i] + workR[i];
+            const float s = workL[i] - workR[i];
+            workL[i] = m;
+            workR[i] = s;
         }
-        noiseState = x;
+        runStage(workL, workR, bands, headLen, tailLen, onMid, onSide);
+        for (int i = 0; i < F; ++i) {
+            const float l = (workL[i] + workR[i]) * 0.5f;
+            const float r = (workL[i] - workR[i]) * 0.5f;
+            workL[i] = l;
+            workR[i] = r;
+        }
     }
-    stereoStage(workL, workR, bands, headLen, tailLen, onLeft, onRight);
-    for (int i = 0; i < F; ++i) {
-        const float m = workL[i] + workR[i];
-        const float s = workL[i] - workR[i];
-        workL[i] = m;
-        workR[i] = s;
-    }
-    stereoStage(workL, workR, bands, headLen, tailLen, onMid, onSide);
-    for (int i = 0; i < F; ++i) {
-        const float l = (workL[i] + workR[i]) * 0.5f;
-        const float r = (workL[i] - workR[i]) * 0.5f;
-        workL[i] = l;
-        workR[i] = r;
-    }
-    addWindowed(accL, workL, window, headLen);
-    addWindowed(accR, workR, window, headLen);
+    for (int c = 0; c < channels; ++c)
+        addWindowed(acc[c], work[c], window, headLen);
 }
 
-// ---- resampling filters -----------------------------------------------
-
-void interpolate2x(float *dest, const float *src, int n, const double *U, float *history,
-                   int tableLength)
+void interpolate2x(float *dest, const float *src, int n, const double *U, float *history, int tableLength)
 {
     const int P = tableLength / 2;
     auto x = [&](int m) { return m >= 0 ? src[m] : history[P - 1 + m]; };
     for (int t = 0; t < n; ++t) {
         double odd = 0.0, even = 0.0;
-        for (int j = 0; j < P; ++j)
+        for (int j = 0; j < P; ++j) {
             odd += static_cast<double>(x(t - j)) * U[P - 1 - j];
-        for (int j = 0; j < P; ++j)
             even += static_cast<double>(x(t - j)) * U[2 * P - 1 - j];
+        }
         dest[2 * t + 1] = static_cast<float>(odd);
         dest[2 * t] = static_cast<float>(even);
     }
@@ -224,8 +190,7 @@ void interpolate2x(float *dest, const float *src, int n, const double *U, float 
         history[k] = src[n - (P - 1) + k];
 }
 
-void decimate2x(float *dest, const float *src, int outCount, float *history, const double *D,
-                int K)
+void decimate2x(float *dest, const float *src, int outCount, float *history, const double *D, int K)
 {
     auto y = [&](int m) { return m >= 0 ? src[m] : history[K + m]; };
     for (int i = 0; i < outCount; ++i) {
@@ -238,8 +203,6 @@ void decimate2x(float *dest, const float *src, int outCount, float *history, con
         history[m] = src[2 * outCount - K + m];
 }
 
-// ---- delay ring -------------------------------------------------------
-
 void runRing(float *x, int count, Channel &ch, int slots)
 {
     for (int i = 0; i < count; ++i) {
@@ -250,11 +213,7 @@ void runRing(float *x, int count, Channel &ch, int slots)
     }
 }
 
-// ---- band design ------------------------------------------------------
-
 constexpr double kPi = 3.141592653589793;
-
-bool finite(double v) { return std::isfinite(v); }
 
 // Writes the coefficients of `type`; returns whether those the section
 // reads are finite (the engine bypasses the band otherwise).
@@ -263,8 +222,7 @@ bool designBand(Band &b, uint32_t type, double f, double g, double Q, double Fd)
     if (type == 0) {
         const double w0 = (2.0 * kPi / Fd) * f;
         const double d = -std::cos(w0);
-        double omega = w0 / Q;
-        omega = std::min(3.1101767270538954, omega);
+        const double omega = std::min(3.1101767270538954, w0 / Q);
         const double t = std::tan(omega * 0.5);
         const double V = std::pow(10.0, g * 0.05 * 0.5);
         const double k = std::min(1.0, V);
@@ -272,7 +230,7 @@ bool designBand(Band &b, uint32_t type, double f, double g, double Q, double Fd)
         b.fb1 = c;
         b.negCosW0 = d;
         b.peakGain = V;
-        return finite(c) && finite(d) && finite(V);
+        return std::isfinite(c) && std::isfinite(d) && std::isfinite(V);
     }
     if (type == 1 || type == 2) {
         const double w0 = (f * 2.0 * kPi) / Fd;
@@ -312,20 +270,29 @@ bool designBand(Band &b, uint32_t type, double f, double g, double Q, double Fd)
     } else {
         return true; // unknown type: no coefficients, and the band never runs
     }
-    return finite(b.fb1) && finite(b.fb2) && finite(b.ff0) && finite(b.ff1) && finite(b.ff2);
+    return std::isfinite(b.fb1) && std::isfinite(b.fb2) && std::isfinite(b.ff0) && std::isfinite(b.ff1) &&
+           std::isfinite(b.ff2);
 }
 
 bool positiveFinite(float v) { return std::isfinite(v) && v > 0.0f; }
 
-} // namespace
+void shiftDown(std::vector<float> &v, int by, int keep)
+{
+    std::memmove(v.data(), v.data() + by, static_cast<size_t>(keep) * sizeof(float));
+}
 
-// ---- instance -----------------------------------------------------------
+void shiftAccum(std::vector<float> &acc, int half)
+{
+    shiftDown(acc, half, half);
+    std::fill(acc.begin() + half, acc.begin() + 2 * half, 0.0f);
+}
+
+} // namespace
 
 Engine::Engine(int mode, int stereoFlag) : stereo(static_cast<uint32_t>(stereoFlag))
 {
-    mode = std::clamp(mode, 0, 3);
     static const int lookaheads[4] = {32768, 16384, 8192, 4096};
-    lookahead = lookaheads[mode];
+    lookahead = lookaheads[std::clamp(mode, 0, 3)];
     const size_t F = static_cast<size_t>(lookahead + segmentLength);
     for (int c = 0; c < (stereo != 0 ? 2 : 1); ++c) {
         Channel &ch = channel[c];
@@ -338,36 +305,31 @@ Engine::Engine(int mode, int stereoFlag) : stereo(static_cast<uint32_t>(stereoFl
         ch.delayRing.assign(2010, 0.0f);
         ch.workFrame.assign(2 * F, 0.0f);
     }
+    pending = pending2x = H;
     windowHalf.resize(H);
     windowFull.resize(2 * H);
-    pending = H;
-    pending2x = H;
     makeFadeWindow(windowHalf.data(), H);
     makeFadeWindow(windowFull.data(), 2 * H);
-    for (int k = 0; k < LINTAQ_BANDS; ++k) {
-        freq[k] = 1000.0f;
-        gain[k] = 0.0f;
-        q[k] = 0.7f;
-    }
+    std::fill(std::begin(freq), std::end(freq), 1000.0f);
+    std::fill(std::begin(gain), std::end(gain), 0.0f);
+    std::fill(std::begin(q), std::end(q), 0.7f);
 }
 
 void Engine::setPar(const PeqParams *p)
 {
     if (p == nullptr)
         return;
-    if (p->noise != noise)
-        noise = p->noise;
+    noise = p->noise;
     if (p->sampleRate != sampleRate || p->oversample != oversample) {
         sampleRate = p->sampleRate;
         oversample = p->oversample;
         redesignAll = 1;
     }
     for (int k = 0; k < LINTAQ_BANDS; ++k) {
-        const bool same = freq[k] == p->freq[k] && gain[k] == p->gain[k] && q[k] == p->q[k] &&
-                          enable[k] == p->enable[k] && type[k] == p->type[k];
-        if (same)
+        if (freq[k] == p->freq[k] && gain[k] == p->gain[k] && q[k] == p->q[k] && enable[k] == p->enable[k] &&
+            type[k] == p->type[k])
             continue;
-        std::memcpy(&freq[k], &p->freq[k], sizeof(float));
+        std::memcpy(&freq[k], &p->freq[k], sizeof(float)); // bit for bit, NaN payloads included
         std::memcpy(&gain[k], &p->gain[k], sizeof(float));
         std::memcpy(&q[k], &p->q[k], sizeof(float));
         enable[k] = p->enable[k];
@@ -395,9 +357,7 @@ void Engine::designBands()
         b.bandType = type[k];
         // Settings that cannot make a working filter bypass the band rather
         // than fill its carried state with values no later setting clears.
-        if (!positiveFinite(freq[k]) || !positiveFinite(q[k]))
-            b.bypass = 1;
-        else if (!designBand(b, type[k], f, gain[k], q[k], Fd))
+        if (!positiveFinite(freq[k]) || !positiveFinite(q[k]) || !designBand(b, type[k], f, gain[k], q[k], Fd))
             b.bypass = 1;
         bandDirty[k] = 0;
     }
@@ -405,140 +365,74 @@ void Engine::designBands()
     bandsChanged = 0;
 }
 
-// ---- stream paths -------------------------------------------------------
-
-namespace {
-
-enum class Path { hostRate, doubleA, doubleB };
-
-Path choosePath(int32_t sampleRate, uint32_t oversample)
-{
-    if (oversample == 0 || sampleRate >= 64000)
-        return Path::hostRate;
-    return sampleRate >= 45000 ? Path::doubleA : Path::doubleB;
-}
-
-void shiftDown(std::vector<float> &v, int by, int keep)
-{
-    std::memmove(v.data(), v.data() + by, static_cast<size_t>(keep) * sizeof(float));
-}
-
-void shiftAccum(std::vector<float> &acc, int half)
-{
-    std::memmove(acc.data(), acc.data() + half, static_cast<size_t>(half) * sizeof(float));
-    std::fill(acc.begin() + half, acc.begin() + 2 * half, 0.0f);
-}
-
-} // namespace
-
-void Engine::proc(float *samples, int n)
-{
-    float *io[1] = {samples};
-    stream(io, 1, n);
-}
+void Engine::proc(float *samples, int n) { stream(&samples, 1, n); }
 
 void Engine::procST(float *left, float *right, int count)
 {
-    if (stereo == 0)
-        return; // a mono instance has no second channel to work with
     float *io[2] = {left, right};
-    stream(io, 2, count);
+    if (stereo != 0) // a mono instance has no second channel to work with
+        stream(io, 2, count);
 }
 
-// Both stream paths for one or two channels. Stereo does each per-channel
-// step for the left channel, then for the right, and one stereo frame per
-// hop where mono runs the mono frame.
+// Both stream paths for one or two channels: every per-channel step for
+// each channel, and one mono or stereo frame per hop.
 void Engine::stream(float *const *io, int channels, int n)
 {
-    n = std::max(n, 0);
-    const Path path = choosePath(sampleRate, oversample);
+    // The path: host rate, or double rate with the 156/20 filters and a
+    // 31-slot ring (case A) or the 278/22 filters and no ring.
+    const bool hostRate = oversample == 0 || sampleRate >= 64000, caseA = !hostRate && sampleRate >= 45000;
     designBands();
     const int F = lookahead + segmentLength, E = lookahead + H;
-    Channel &L = channel[0];
-    Channel &R = channel[1];
-    int pos = 0, rem = n;
-
-    if (path == Path::hostRate) {
-        while (rem >= pending) {
-            const int p = pending;
-            for (int c = 0; c < channels; ++c) {
-                Channel &ch = channel[c];
-                std::copy(io[c] + pos, io[c] + pos + p, ch.inFrame.begin() + (F - p));
-                runRing(&ch.outAccum[H - p], p, ch, 74);
-                std::copy(ch.outAccum.begin() + (H - p), ch.outAccum.begin() + H, io[c] + pos);
-                shiftAccum(ch.outAccum, H);
-            }
-            pos += p;
-            if (channels == 1)
-                filterFrameMono(L.inFrame.data(), L.outAccum.data(), L.workFrame.data(),
-                                windowHalf.data(), bands, H, E, noise);
-            else
-                filterFrameStereo(L.inFrame.data(), R.inFrame.data(), L.outAccum.data(),
-                                  R.outAccum.data(), L.workFrame.data(), R.workFrame.data(),
-                                  windowHalf.data(), bands, H, E, noise);
-            for (int c = 0; c < channels; ++c)
-                shiftDown(channel[c].inFrame, H, E);
-            rem -= p;
-            pending = H;
+    int &pend = hostRate ? pending : pending2x;
+    const auto frame = [&](std::vector<float> Channel::*src, std::vector<float> Channel::*acc,
+                           const std::vector<float> &window, int headLen, int tailLen) {
+        float *srcs[2], *accs[2], *works[2];
+        for (int c = 0; c < channels; ++c) {
+            srcs[c] = (channel[c].*src).data();
+            accs[c] = (channel[c].*acc).data();
+            works[c] = channel[c].workFrame.data();
         }
-        const int p = pending;
+        filterFrame(srcs, accs, works, channels, window.data(), bands, headLen, tailLen, noise);
+    };
+    for (int pos = 0, rem = std::max(n, 0); rem > 0;) {
+        // Take samples in where the hop being gathered has room and give as
+        // many finished ones out: the whole rest of the hop, or what is left.
+        const int p = std::min(rem, pend);
         for (int c = 0; c < channels; ++c) {
             Channel &ch = channel[c];
-            std::copy(io[c] + pos, io[c] + pos + rem, ch.inFrame.begin() + (F - p));
-            runRing(&ch.outAccum[H - p], rem, ch, 74);
-            std::copy(ch.outAccum.begin() + (H - p), ch.outAccum.begin() + (H - p + rem),
-                      io[c] + pos);
+            std::copy(io[c] + pos, io[c] + pos + p, ch.inFrame.begin() + ((hostRate ? F : H) - pend));
+            float *out = &ch.outAccum[H - pend];
+            if (hostRate || caseA)
+                runRing(out, p, ch, hostRate ? 74 : 31);
+            std::copy(out, out + p, io[c] + pos);
         }
-        pending -= rem;
-        return;
-    }
-
-    const bool caseA = path == Path::doubleA;
-    const double *up = caseA ? lintaq::upTaps156 : lintaq::upTaps278;
-    const int upLength = caseA ? 156 : 278;
-    const double *down = caseA ? lintaq::downTaps20 : lintaq::downTaps22;
-    const int downLength = caseA ? 20 : 22;
-    while (rem >= pending2x) {
-        const int p = pending2x;
-        for (int c = 0; c < channels; ++c) {
-            Channel &ch = channel[c];
-            std::copy(io[c] + pos, io[c] + pos + p, ch.inFrame.begin() + (H - p));
-            if (caseA)
-                runRing(&ch.outAccum[H - p], p, ch, 31);
-        }
-        for (int c = 0; c < channels; ++c)
-            std::copy(channel[c].outAccum.begin() + (H - p), channel[c].outAccum.begin() + H,
-                      io[c] + pos);
-        for (int c = 0; c < channels; ++c)
-            shiftDown(channel[c].inFrame2x, 2 * H, 2 * E);
-        for (int c = 0; c < channels; ++c)
-            interpolate2x(&channel[c].inFrame2x[2 * E], channel[c].inFrame.data(), H, up,
-                          channel[c].upHistory.data(), upLength);
-        if (channels == 1)
-            filterFrameMono(L.inFrame2x.data(), L.outAccum2x.data(), L.workFrame.data(),
-                            windowFull.data(), bands, 2 * H, 2 * E, noise);
-        else
-            filterFrameStereo(L.inFrame2x.data(), R.inFrame2x.data(), L.outAccum2x.data(),
-                              R.outAccum2x.data(), L.workFrame.data(), R.workFrame.data(),
-                              windowFull.data(), bands, 2 * H, 2 * E, noise);
-        for (int c = 0; c < channels; ++c)
-            decimate2x(channel[c].outAccum.data(), channel[c].outAccum2x.data(), H,
-                       channel[c].downHistory.data(), down, downLength);
-        for (int c = 0; c < channels; ++c)
-            shiftAccum(channel[c].outAccum2x, 2 * H);
         pos += p;
         rem -= p;
-        pending2x = H;
+        pend -= p;
+        if (pend > 0)
+            break;
+        pend = H;
+        if (hostRate) {
+            for (int c = 0; c < channels; ++c)
+                shiftAccum(channel[c].outAccum, H);
+            frame(&Channel::inFrame, &Channel::outAccum, windowHalf, H, E);
+            for (int c = 0; c < channels; ++c)
+                shiftDown(channel[c].inFrame, H, E);
+            continue;
+        }
+        for (int c = 0; c < channels; ++c) {
+            shiftDown(channel[c].inFrame2x, 2 * H, 2 * E);
+            interpolate2x(&channel[c].inFrame2x[2 * E], channel[c].inFrame.data(), H,
+                          caseA ? lintaq::upTaps156 : lintaq::upTaps278, channel[c].upHistory.data(),
+                          caseA ? 156 : 278);
+        }
+        frame(&Channel::inFrame2x, &Channel::outAccum2x, windowFull, 2 * H, 2 * E);
+        for (int c = 0; c < channels; ++c) {
+            decimate2x(channel[c].outAccum.data(), channel[c].outAccum2x.data(), H, channel[c].downHistory.data(),
+                       caseA ? lintaq::downTaps20 : lintaq::downTaps22, caseA ? 20 : 22);
+            shiftAccum(channel[c].outAccum2x, 2 * H);
+        }
     }
-    const int p = pending2x;
-    for (int c = 0; c < channels; ++c) {
-        Channel &ch = channel[c];
-        std::copy(io[c] + pos, io[c] + pos + rem, ch.inFrame.begin() + (H - p));
-        if (caseA)
-            runRing(&ch.outAccum[H - p], rem, ch, 31);
-        std::copy(ch.outAccum.begin() + (H - p), ch.outAccum.begin() + (H - p + rem), io[c] + pos);
-    }
-    pending2x -= rem;
 }
 
 } // namespace reference
