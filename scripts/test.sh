@@ -25,4 +25,4 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTAQ_WERROR=ON \
   -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_C_FLAGS="$tsan" \
   -DCMAKE_EXE_LINKER_FLAGS="$tsan" -DCMAKE_SHARED_LINKER_FLAGS="$tsan" >/dev/null
 cmake --build build-tsan -j "$jobs" --target test_noise_threads
-build-tsan/tests/test_noise_threads
+ctest --test-dir build-tsan --output-on-failure -R "^NoiseThreads\\."
