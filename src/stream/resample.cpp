@@ -54,34 +54,13 @@ inline void interpolatePair(float *dest, const float *src, const float *historyE
     dest[2 * t] = static_cast<float>(even);
 }
 
-} // namespace
-
-void interpolate2xReference(float *dest, int outCount, const float *src, int n, const double *table,
-                            float *history, int tableLength)
+// Four outputs at a time from t on, for as long as all their taps lie in
+// the current hop: each keeps its own sum in the same order as
+// interpolatePair, so the lanes only add independent work. Returns the
+// first output not written.
+int interpolateFourAtATime(float *dest, const float *src, int n, int t, const PhaseTables &byAge,
+                           int phaseTaps)
 {
-    const int phaseTaps = tableLength / 2;
-    assert(outCount == 2 * n && n >= phaseTaps - 1 && phaseTaps <= kMaxPhaseTaps);
-    (void)outCount;
-    const PhaseTables byAge = phaseTablesByAge(table, phaseTaps);
-    const float *historyEnd = history + phaseTaps - 2; // x[-1]
-    for (int t = 0; t < n; ++t)
-        interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
-    std::memcpy(history, src + n - (phaseTaps - 1), sizeof(float) * (phaseTaps - 1));
-}
-
-void interpolate2x(float *dest, int outCount, const float *src, int n, const double *table,
-                   float *history, int tableLength)
-{
-    const int phaseTaps = tableLength / 2;
-    assert(outCount == 2 * n && n >= phaseTaps - 1 && phaseTaps <= kMaxPhaseTaps);
-    (void)outCount;
-    const PhaseTables byAge = phaseTablesByAge(table, phaseTaps);
-    const float *historyEnd = history + phaseTaps - 2;
-    int t = 0;
-    for (; t < phaseTaps - 1; ++t)
-        interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
-    // Past the history, four outputs at a time: each keeps its own sum in
-    // the same order as above, so the lanes only add independent work.
     constexpr int lanes = 4;
     for (; t + lanes <= n; t += lanes) {
         double odd[lanes] = {}, even[lanes] = {};
@@ -98,9 +77,40 @@ void interpolate2x(float *dest, int outCount, const float *src, int n, const dou
             dest[2 * (t + l)] = static_cast<float>(even[l]);
         }
     }
+    return t;
+}
+
+void interpolate(float *dest, int outCount, const float *src, int n, const double *table,
+                 float *history, int tableLength, bool fourAtATime)
+{
+    const int phaseTaps = tableLength / 2;
+    assert(outCount == 2 * n && n >= phaseTaps - 1 && phaseTaps <= kMaxPhaseTaps);
+    (void)outCount;
+    const PhaseTables byAge = phaseTablesByAge(table, phaseTaps);
+    const float *historyEnd = history + phaseTaps - 2; // x[-1]
+    int t = 0;
+    if (fourAtATime) {
+        for (; t < phaseTaps - 1; ++t)
+            interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
+        t = interpolateFourAtATime(dest, src, n, t, byAge, phaseTaps);
+    }
     for (; t < n; ++t)
         interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
     std::memcpy(history, src + n - (phaseTaps - 1), sizeof(float) * (phaseTaps - 1));
+}
+
+} // namespace
+
+void interpolate2xReference(float *dest, int outCount, const float *src, int n, const double *table,
+                            float *history, int tableLength)
+{
+    interpolate(dest, outCount, src, n, table, history, tableLength, false);
+}
+
+void interpolate2x(float *dest, int outCount, const float *src, int n, const double *table,
+                   float *history, int tableLength)
+{
+    interpolate(dest, outCount, src, n, table, history, tableLength, true);
 }
 
 void decimate2x(float *dest, const float *src, int outCount, float *history, const double *table,
