@@ -202,9 +202,12 @@ LINTAQ_API int LintaqGetVersion(void);
  * LintaqSetPar since the last call take effect first (also when n is 0).
  *
  * Cost is uneven: a call that completes a hop of 2048 samples filters a
- * whole frame. Input samples should be finite: a NaN or infinity enters
- * the filters' carried state. NULL instance: returns at once; n below 0
- * is treated as 0.
+ * whole frame. A NaN or infinite input sample is taken as silence (0), and
+ * a filter state that overflows (say, from a burst near the float limit) is
+ * restarted from zero at the next hop, so the stream recovers by itself:
+ * the output is finite again at most a frame length plus the latency after
+ * the input is. Finite streams are not affected. NULL instance: returns at
+ * once; n below 0 is treated as 0.
  */
 LINTAQ_API void LintaqProc(PeqInstance *inst, float *samples, int n);
 

@@ -18,6 +18,13 @@ inline double flushTiny(double s)
     return std::fabs(s) < kPeakFlushLimit ? 0.0 : s; // NaN is left alone
 }
 
+// A carried state that overflowed would poison every later frame; it
+// restarts from silence instead. Finite states pass unchanged.
+inline double resetNonFinite(double s)
+{
+    return std::isfinite(s) ? s : 0.0;
+}
+
 // Allpass-based peak: y = x + h*(x - A(z)x), h = (V-1)/2.
 struct PeakKernel {
     double d, c, h;
@@ -48,8 +55,8 @@ struct PeakKernel {
 
     void save(double *state)
     {
-        s0 = flushTiny(s0);
-        s1 = flushTiny(s1);
+        s0 = resetNonFinite(flushTiny(s0));
+        s1 = resetNonFinite(flushTiny(s1));
         state[0] = s0;
         state[1] = s1;
     }
@@ -74,8 +81,10 @@ struct BiquadKernel {
         return static_cast<float>(y);
     }
 
-    void save(double *state) const
+    void save(double *state)
     {
+        w1 = resetNonFinite(w1);
+        w2 = resetNonFinite(w2);
         state[0] = w1;
         state[1] = w2;
     }

@@ -3,6 +3,7 @@
 // compensation delay. Mono and stereo share all of it; only the frame
 // chain differs.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "design/design_bands.h"
@@ -28,6 +29,14 @@ StreamPath choosePath(const PeqInstance &inst)
     if (inst.oversample == 0 || inst.sampleRate >= 64000)
         return StreamPath::hostRate;
     return inst.sampleRate >= 45000 ? StreamPath::doubleRateRing : StreamPath::doubleRate;
+}
+
+// Input enters the engine here. A NaN or infinity would stay in the
+// filters' carried state for ever, so it is taken as silence instead.
+void takeInput(float *dest, const float *samples, int count)
+{
+    for (int i = 0; i < count; ++i)
+        dest[i] = std::isfinite(samples[i]) ? samples[i] : 0.0f;
 }
 
 void moveDown(float *buffer, int from, int count)
@@ -66,7 +75,7 @@ void exchangeHostRate(PeqInstance &inst, const Block &block, int pos, int count,
     const int frame = frameLength(inst);
     for (int ch = 0; ch < block.channels; ++ch) {
         float *samples = block.samples[ch] + pos;
-        std::memcpy(inst.inFrame[ch] + frame - missing, samples, sizeof(float) * count);
+        takeInput(inst.inFrame[ch] + frame - missing, samples, count);
         float *ready = inst.outAccum[ch] + kHop - missing;
         runDelayRing(ready, count, inst.delayRing[ch], inst.ringPos[ch], kRingHostRate);
         std::memcpy(samples, ready, sizeof(float) * count);
@@ -103,7 +112,7 @@ void exchangeDoubleRate(PeqInstance &inst, const Block &block, int pos, int coun
     if (count == 0)
         return;
     for (int ch = 0; ch < block.channels; ++ch) {
-        std::memcpy(inst.inFrame[ch] + kHop - missing, block.samples[ch] + pos, sizeof(float) * count);
+        takeInput(inst.inFrame[ch] + kHop - missing, block.samples[ch] + pos, count);
         if (ring)
             runDelayRing(inst.outAccum[ch] + kHop - missing, count, inst.delayRing[ch],
                          inst.ringPos[ch], kRingDoubleRate);

@@ -77,6 +77,10 @@ void runForward(float *frame, const Band &b, double *state, int headLen, int tai
         sectionSample(frame[i], b, s0, s1);
     if (b.bandType == 0)
         s0 = flush(s0), s1 = flush(s1);
+    if (!std::isfinite(s0))
+        s0 = 0.0;
+    if (!std::isfinite(s1))
+        s1 = 0.0;
     state[0] = s0, state[1] = s1;
     for (int i = headLen; i < headLen + tailLen; ++i)
         sectionSample(frame[i], b, s0, s1);
@@ -400,7 +404,8 @@ void Engine::stream(float *const *io, int channels, int n)
         const int p = std::min(rem, pend);
         for (int c = 0; c < channels; ++c) {
             Channel &ch = channel[c];
-            std::copy(io[c] + pos, io[c] + pos + p, ch.inFrame.begin() + ((hostRate ? F : H) - pend));
+            std::transform(io[c] + pos, io[c] + pos + p, ch.inFrame.begin() + ((hostRate ? F : H) - pend),
+                           [](float x) { return std::isfinite(x) ? x : 0.0f; });
             float *out = &ch.outAccum[H - pend];
             if (hostRate || caseA)
                 runRing(out, p, ch, hostRate ? 74 : 31);
