@@ -1,7 +1,7 @@
 // The parts frames are built from: the carried-state flush, the crossfade
 // window, the frame noise and the resampling filters' tables and responses.
-// What they do sample by sample is compared bit for bit with the reference
-// model (test_reference.cpp); the filter pairs' delay shows in test_stream.cpp.
+// The faster loops are compared bit for bit with the plain ones in
+// test_fast_paths.cpp; the filter pairs' delay shows in test_stream.cpp.
 #include <numbers>
 
 #include <gtest/gtest.h>
@@ -68,7 +68,7 @@ TEST(FrameNoise, StartsFromTheLoadTimeStateWithTheKnownValues)
         lintaq::resetBand(b);
     const float window[4] = {}, silence[8] = {};
     float acc[8] = {}, work[8];
-    lintaq::filterFrameMono(silence, acc, work, window, bands, 4, 4, 1);
+    lintaq::filterFrameMono(silence, acc, work, window, bands, 4, 4, 1, lintaq::KernelSet::plain);
     const int32_t known[3] = {-14095, -13979, 22358};
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(work[i], float(known[i] * 1e-20)) << i;

@@ -1,8 +1,7 @@
 // Creation, parameter intake, the lazy design step it feeds, the worked
 // coefficient figures and which settings bypass a band. The shapes
 // the coefficients give are checked against the response graph
-// (test_graph.cpp) and every design rule bit for bit by the reference model
-// (test_reference.cpp).
+// (test_graph.cpp).
 #include <limits>
 
 #include <gtest/gtest.h>

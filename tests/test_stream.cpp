@@ -1,7 +1,7 @@
 // The stream paths as a host sees them: where an impulse lands, freedom of
 // block sizes, and stereo routing identities that hold for any settings.
-// Start-up, empty calls, path switches and every other sample are compared
-// bit for bit with the reference model (test_reference.cpp).
+// The faster kernel sets are compared bit for bit with the plain loops in
+// test_fast_paths.cpp.
 #include <gtest/gtest.h>
 
 #include "test_support.h"

@@ -6,6 +6,7 @@
 #include "design/fade_window.h"
 #include "design/sections.h"
 #include "stream/band_cascade.h"
+#include "stream/band_wavefront.h"
 #include "stream/noise.h"
 
 namespace lintaq {
@@ -51,55 +52,73 @@ Route midSideRoute(uint32_t enable)
 }
 
 // Every band of the stage forwards, then every band backwards. The two
-// signals of a stage never mix, so each runs its own cascade.
+// signals of a stage never mix: the plain and scalar sets run each as its
+// own cascade, the vector sets run both in one wavefront.
+void runCascades(CascadeChain *chains, int chainCount, int headLen, int tailLen, Direction direction,
+                 KernelSet set)
+{
+    if (set >= KernelSet::sse2) {
+        runWavefront(chains, chainCount, headLen, tailLen, direction, set);
+        return;
+    }
+    const auto run = set == KernelSet::plain ? runCascadeReference : runCascade;
+    for (int ch = 0; ch < chainCount; ++ch)
+        run(chains[ch].samples, chains[ch].bands, chains[ch].count, headLen, tailLen, direction);
+}
+
 template <typename RouteOf>
 void runStage(float *first, float *second, PeqBandState *bands, int headLen, int tailLen,
-              RouteOf routeOf)
+              RouteOf routeOf, KernelSet set)
 {
     CascadeBand firstBands[kBandCount], secondBands[kBandCount];
-    int firstCount = 0, secondCount = 0;
+    CascadeChain chains[2] = {{first, firstBands, 0}, {second, secondBands, 0}};
     for (int k = 0; k < kBandCount; ++k) {
         PeqBandState &band = bands[k];
         if (!bandTakesPart(band))
             continue;
         const Route route = routeOf(band.enable);
         if (route.first)
-            firstBands[firstCount++] = {&band, band.fwdState};
+            firstBands[chains[0].count++] = {&band, band.fwdState};
         if (route.second)
-            secondBands[secondCount++] = {&band, band.fwdState2};
+            secondBands[chains[1].count++] = {&band, band.fwdState2};
     }
-    for (const Direction direction : {Direction::forward, Direction::backward}) {
-        runCascade(first, firstBands, firstCount, headLen, tailLen, direction);
-        runCascade(second, secondBands, secondCount, headLen, tailLen, direction);
-    }
+    // A signal without bands is left alone.
+    int chainCount = 0;
+    for (const CascadeChain &chain : chains)
+        if (chain.count > 0)
+            chains[chainCount++] = chain;
+    if (chainCount == 0)
+        return;
+    for (const Direction direction : {Direction::forward, Direction::backward})
+        runCascades(chains, chainCount, headLen, tailLen, direction, set);
 }
 
 } // namespace
 
 void filterFrameMono(const float *input, float *accum, float *work, const float *window,
-                     PeqBandState *bands, int headLen, int tailLen, uint32_t noise)
+                     PeqBandState *bands, int headLen, int tailLen, uint32_t noise, KernelSet set)
 {
     const int frame = headLen + tailLen;
     fillWork(work, input, nullptr, nullptr, frame, noise);
     // Mono applies every running band, whatever its channel assignment.
-    runStage(work, nullptr, bands, headLen, tailLen, [](uint32_t) { return Route{true, false}; });
+    runStage(work, nullptr, bands, headLen, tailLen, [](uint32_t) { return Route{true, false}; }, set);
     addWindowed(accum, work, window, headLen);
 }
 
 void filterFrameStereo(const float *srcL, const float *srcR, float *accL, float *accR, float *workL,
                        float *workR, const float *window, PeqBandState *bands, int headLen,
-                       int tailLen, uint32_t noise)
+                       int tailLen, uint32_t noise, KernelSet set)
 {
     const int frame = headLen + tailLen;
     fillWork(workL, srcL, workR, srcR, frame, noise);
-    runStage(workL, workR, bands, headLen, tailLen, leftRightRoute);
+    runStage(workL, workR, bands, headLen, tailLen, leftRightRoute, set);
     // Mid is the plain sum, not halved; the way back halves both.
     for (int i = 0; i < frame; ++i) {
         const float l = workL[i], r = workR[i];
         workL[i] = l + r;
         workR[i] = l - r;
     }
-    runStage(workL, workR, bands, headLen, tailLen, midSideRoute);
+    runStage(workL, workR, bands, headLen, tailLen, midSideRoute, set);
     for (int i = 0; i < frame; ++i) {
         const float m = workL[i], s = workR[i];
         workL[i] = (m + s) * 0.5f;

@@ -8,9 +8,9 @@
 
 #include "design/design_bands.h"
 #include "interface/instance.h"
-#include "lintaq.h"
 #include "stream/delay_ring.h"
 #include "stream/frame_chain.h"
+#include "stream/stream_path.h"
 #include "stream/resample.h"
 #include "stream/resample_tables.h"
 
@@ -44,13 +44,7 @@ void moveDown(float *buffer, int from, int count)
     std::memmove(buffer, buffer + from, sizeof(float) * count);
 }
 
-// The caller's block: one array per channel, the same position in each.
-struct Block {
-    float *samples[2];
-    int channels;
-};
-
-void runFrame(PeqInstance &inst, const Block &block, bool doubleRate)
+void runFrame(PeqInstance &inst, const Block &block, bool doubleRate, KernelSet set)
 {
     const int headLen = doubleRate ? 2 * kHop : kHop;
     const int tailLen = doubleRate ? 2 * frameExtent(inst) : frameExtent(inst);
@@ -59,10 +53,10 @@ void runFrame(PeqInstance &inst, const Block &block, bool doubleRate)
     const float *window = doubleRate ? inst.windowFull : inst.windowHalf;
     if (block.channels == 1)
         filterFrameMono(source[0], accum[0], inst.workFrame[0], window, inst.bands, headLen,
-                        tailLen, inst.noise);
+                        tailLen, inst.noise, set);
     else
         filterFrameStereo(source[0], source[1], accum[0], accum[1], inst.workFrame[0],
-                          inst.workFrame[1], window, inst.bands, headLen, tailLen, inst.noise);
+                          inst.workFrame[1], window, inst.bands, headLen, tailLen, inst.noise, set);
 }
 
 // Takes `count` samples in at the end of the hop being gathered and gives
@@ -82,7 +76,7 @@ void exchangeHostRate(PeqInstance &inst, const Block &block, int pos, int count,
     }
 }
 
-void processHostRate(PeqInstance &inst, const Block &block, int count)
+void processHostRate(PeqInstance &inst, const Block &block, int count, KernelSet set)
 {
     int pos = 0;
     int remaining = count;
@@ -94,7 +88,7 @@ void processHostRate(PeqInstance &inst, const Block &block, int count)
             std::fill_n(inst.outAccum[ch] + kHop, kHop, 0.0f);
         }
         pos += take;
-        runFrame(inst, block, false);
+        runFrame(inst, block, false, set);
         for (int ch = 0; ch < block.channels; ++ch)
             moveDown(inst.inFrame[ch], kHop, frameExtent(inst));
         remaining -= take;
@@ -121,7 +115,7 @@ void exchangeDoubleRate(PeqInstance &inst, const Block &block, int pos, int coun
         std::memcpy(block.samples[ch] + pos, inst.outAccum[ch] + kHop - missing, sizeof(float) * count);
 }
 
-void processDoubleRate(PeqInstance &inst, const Block &block, int count, StreamPath path)
+void processDoubleRate(PeqInstance &inst, const Block &block, int count, StreamPath path, KernelSet set)
 {
     const bool ring = path == StreamPath::doubleRateRing;
     const double *upTable = ring ? upTaps156 : upTaps278;
@@ -136,10 +130,11 @@ void processDoubleRate(PeqInstance &inst, const Block &block, int count, StreamP
         exchangeDoubleRate(inst, block, pos, take, take, ring);
         for (int ch = 0; ch < block.channels; ++ch) {
             moveDown(inst.inFrame2x[ch], 2 * kHop, extent2x);
-            interpolate2x(inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, upTable,
-                          inst.upHistory[ch], upLength);
+            (set == KernelSet::plain ? interpolate2xReference : interpolate2x)(
+                inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, upTable, inst.upHistory[ch],
+                upLength);
         }
-        runFrame(inst, block, true);
+        runFrame(inst, block, true, set);
         for (int ch = 0; ch < block.channels; ++ch) {
             decimate2x(inst.outAccum[ch], inst.outAccum2x[ch], kHop, inst.downHistory[ch],
                        downTable, downLength);
@@ -154,32 +149,18 @@ void processDoubleRate(PeqInstance &inst, const Block &block, int count, StreamP
     inst.pending2x -= remaining;
 }
 
+} // namespace
+
 void processBlock(PeqInstance &inst, const Block &block, int count)
 {
     const StreamPath path = choosePath(inst);
+    const KernelSet set = activeKernelSet();
     designBands(inst);
     count = std::max(count, 0);
     if (path == StreamPath::hostRate)
-        processHostRate(inst, block, count);
+        processHostRate(inst, block, count, set);
     else
-        processDoubleRate(inst, block, count, path);
+        processDoubleRate(inst, block, count, path, set);
 }
-
-} // namespace
 
 } // namespace lintaq
-
-extern "C" void LintaqProc(PeqInstance *inst, float *samples, int n)
-{
-    if (inst == nullptr)
-        return;
-    lintaq::processBlock(*inst, {{samples, nullptr}, 1}, n);
-}
-
-extern "C" void LintaqProcST(PeqInstance *inst, float *left, float *right, int count)
-{
-    // A mono instance has no second channel to work with.
-    if (inst == nullptr || inst->stereo == 0)
-        return;
-    lintaq::processBlock(*inst, {{left, right}, 2}, count);
-}

@@ -1,0 +1,180 @@
+#include "stream/band_wavefront.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+#include "design/section_kernels.h"
+
+namespace lintaq {
+
+namespace {
+
+using simd::LanePlan;
+using simd::LaneState;
+
+int vectorWidth(KernelSet set)
+{
+    return set == KernelSet::avx512 ? 8 : set == KernelSet::avx2 ? 4 : 2;
+}
+
+void fillLane(LanePlan &plan, int lane, const PeqBandState &band, int bandIndex)
+{
+    plan.skewedIndex[lane] = double(kWavefrontSkew * bandIndex);
+    if (band.bandType == 0) {
+        const PeakKernel kernel(band);
+        plan.peakLane[lane] = 1.0;
+        plan.c[lane] = kernel.c, plan.d[lane] = kernel.d, plan.h[lane] = kernel.h;
+    } else {
+        plan.fb1[lane] = band.fb1, plan.fb2[lane] = band.fb2;
+        plan.ff0[lane] = band.ff0, plan.ff1[lane] = band.ff1, plan.ff2[lane] = band.ff2;
+    }
+}
+
+int lanePosition(const LanePlan &plan, int chain, int band)
+{
+    return plan.laneOf[chain][band];
+}
+
+// Shifting layout: each chain in vectors of its own, bands in order.
+// Permuting layout: every peak lane first, then every biquad lane, so at
+// most one vector mixes the two kinds.
+void placeLanes(LanePlan &plan, const CascadeChain *chains, int chainCount, int width, bool permutes)
+{
+    int longest = 0, total = 0, peaks = 0;
+    for (int ch = 0; ch < chainCount; ++ch) {
+        longest = std::max(longest, chains[ch].count);
+        total += chains[ch].count;
+        for (int k = 0; k < chains[ch].count; ++k)
+            peaks += chains[ch].bands[k].band->bandType == 0;
+    }
+    plan.vectorsPerChain = (longest + width - 1) / width;
+    plan.vectors = permutes ? (total + width - 1) / width : chainCount * plan.vectorsPerChain;
+    int nextPeak = 0, nextBiquad = peaks;
+    for (int ch = 0; ch < chainCount; ++ch)
+        for (int k = 0; k < chains[ch].count; ++k) {
+            if (!permutes)
+                plan.laneOf[ch][k] = ch * plan.vectorsPerChain * width + k;
+            else
+                plan.laneOf[ch][k] = chains[ch].bands[k].band->bandType == 0 ? nextPeak++ : nextBiquad++;
+            plan.source[plan.laneOf[ch][k]] = k == 0 ? simd::kFreshLane + ch : plan.laneOf[ch][k - 1];
+        }
+}
+
+simd::LaneKind kindOf(const LanePlan &plan, const bool *used, int first, int width)
+{
+    bool peak = false, biquad = false;
+    for (int lane = first; lane < first + width; ++lane)
+        if (used[lane])
+            (plan.peakLane[lane] != 0.0 ? peak : biquad) = true;
+    if (peak && biquad)
+        return simd::mixedKind;
+    return peak ? simd::peakKind : biquad ? simd::biquadKind : simd::unusedKind;
+}
+
+// Lanes without a band stay at zero coefficients: they compute harmless
+// values that nothing reads.
+void makePlan(LanePlan &plan, LaneState &state, const CascadeChain *chains, int chainCount, int width,
+              bool permutes, int frameLength, Direction direction)
+{
+    std::memset(&plan, 0, sizeof plan);
+    std::memset(&state, 0, sizeof state);
+    plan.chains = chainCount;
+    plan.frameLength = frameLength;
+    plan.stride = direction == Direction::forward ? 1 : -1;
+    const bool forward = direction == Direction::forward;
+    placeLanes(plan, chains, chainCount, width, permutes);
+    bool used[simd::kMaxLanes] = {};
+    for (int ch = 0; ch < chainCount; ++ch) {
+        const CascadeChain &chain = chains[ch];
+        plan.count[ch] = chain.count;
+        plan.samples[ch] = forward ? chain.samples : chain.samples + frameLength - 1;
+        plan.lastLane[ch] = lanePosition(plan, ch, chain.count - 1);
+        for (int k = 0; k < chain.count; ++k) {
+            const int lane = lanePosition(plan, ch, k);
+            used[lane] = true;
+            fillLane(plan, lane, *chain.bands[k].band, k);
+            if (forward) {
+                state.a[lane] = chain.bands[k].state[0];
+                state.b[lane] = chain.bands[k].state[1];
+            }
+        }
+    }
+    for (int v = 0; v < plan.vectors; ++v)
+        plan.kind[v] = kindOf(plan, used, v * width, width);
+}
+
+void runSteps(KernelSet set, const LanePlan &plan, LaneState &state, int from, int to, bool starting)
+{
+    if (from >= to)
+        return;
+    switch (set) {
+    case KernelSet::avx512: simd::runLaneStepsAvx512(plan, state, from, to, starting); break;
+    case KernelSet::avx2: simd::runLaneStepsAvx2(plan, state, from, to, starting); break;
+    default: simd::runLaneStepsSse2(plan, state, from, to, starting); break;
+    }
+}
+
+// Band k of every chain has just finished its hop: store its carried state
+// as the scalar frame driver does (a peak's flushed) and go on from there.
+void saveBand(const LanePlan &plan, LaneState &state, const CascadeChain *chains, int k)
+{
+    for (int ch = 0; ch < plan.chains; ++ch) {
+        if (k >= chains[ch].count)
+            continue;
+        const int lane = lanePosition(plan, ch, k);
+        const CascadeBand &entry = chains[ch].bands[k];
+        if (entry.band->bandType == 0) {
+            PeakKernel kernel(*entry.band, state.a[lane], state.b[lane]);
+            kernel.save(entry.state);
+        } else {
+            BiquadKernel kernel(*entry.band, state.a[lane], state.b[lane]);
+            kernel.save(entry.state);
+        }
+        state.a[lane] = entry.state[0];
+        state.b[lane] = entry.state[1];
+    }
+}
+
+} // namespace
+
+void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int tailLen,
+                  Direction direction, KernelSet set)
+{
+    assert(chainCount >= 1 && chainCount <= simd::kMaxChains);
+    const int width = vectorWidth(set);
+    const int frameLength = headLen + tailLen;
+    alignas(64) LanePlan plan;
+    alignas(64) LaneState state;
+    makePlan(plan, state, chains, chainCount, width, set == KernelSet::avx512, frameLength, direction);
+    int longest = 0;
+    for (int ch = 0; ch < chainCount; ++ch)
+        longest = std::max(longest, chains[ch].count);
+    if (longest == 0 || frameLength <= 0)
+        return;
+    // Until step `settled` some lanes wait for their first sample; the last
+    // band's last sample is done at step `end` - 1.
+    const int settled = kWavefrontSkew * (longest - 1);
+    const int end = frameLength + settled;
+    int t = 0;
+    if (direction == Direction::forward) {
+        // Band k finishes the hop at step headLen - 1 + kSkew*k.
+        for (int k = 0; k < longest; ++k) {
+            const int saveAt = headLen + kWavefrontSkew * k;
+            if (t < settled && settled < saveAt) {
+                runSteps(set, plan, state, t, settled, true);
+                t = settled;
+            }
+            runSteps(set, plan, state, t, saveAt, t < settled);
+            t = saveAt;
+            saveBand(plan, state, chains, k);
+        }
+    }
+    if (t < settled) {
+        runSteps(set, plan, state, t, settled, true);
+        t = settled;
+    }
+    runSteps(set, plan, state, t, end, false);
+}
+
+} // namespace lintaq

@@ -1,0 +1,33 @@
+// A cascade of bands run as a wavefront across vector lanes. Each lane is
+// one band of one signal (a chain): at step t, band k of every chain works
+// on sample t - kSkew*k, so all bands and both signals of a stereo stage
+// advance together, one vector operation moving many recursions by one
+// sample. A band's input is the output the band before it produced kSkew
+// steps earlier, which leaves time for that result to arrive.
+//
+// Every lane performs the scalar section's operations in order, so the
+// result equals running the bands one after another (runCascadeReference),
+// bit for bit, the carried states included.
+#pragma once
+
+#include "design/sections.h"
+#include "stream/band_cascade.h"
+#include "stream/kernel_set.h"
+#include "stream/lane_plan.h"
+
+namespace lintaq {
+
+// One signal of a stage and the bands that run over it, in order.
+struct CascadeChain {
+    float *samples;
+    const CascadeBand *bands;
+    int count;
+};
+
+// Runs the bands of up to two chains, forwards (from their carried states,
+// saved after headLen samples) or backwards from zero state, with the
+// vector instructions of `set` (sse2, avx2 or avx512).
+void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int tailLen,
+                  Direction direction, KernelSet set);
+
+} // namespace lintaq

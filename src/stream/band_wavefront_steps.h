@@ -1,0 +1,181 @@
+// The wavefront's step loop, written once over the vector operations of
+// design/vector_ops.h. Each instruction set's translation unit defines
+// LINTAQ_VECTOR_ISA, includes this file and instantiates it; everything
+// here has internal linkage so no wider code can be shared by mistake.
+#pragma once
+
+#include <utility>
+
+#include "design/section_lanes.h"
+#include "design/vector_ops.h"
+#include "stream/lane_plan.h"
+
+namespace lintaq::simd {
+namespace {
+
+using Vd = Ops::Vd;
+constexpr int W = Ops::width;
+
+// The vector count (and, where results shift along the lanes, the vectors
+// a chain takes) are compile-time constants so that states, coefficients
+// and recent outputs live in registers.
+// O is Ops, made a template parameter so that the routing branch not
+// taken is never instantiated.
+template <int D, int VectorsPerChain, bool Starting, class O = Ops>
+void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
+{
+    Vd a[D], b[D], recent[kWavefrontSkew][D];
+    Vd c[D], d[D], h[D], fb1[D], fb2[D], ff0[D], ff1[D], ff2[D], skewedIndex[D];
+    typename O::Mask peakMask[D];
+    LaneKind kind[D];
+#pragma GCC unroll 16
+    for (int j = 0; j < D; ++j) {
+        const int lane = j * W;
+        a[j] = O::load(state.a + lane);
+        b[j] = O::load(state.b + lane);
+#pragma GCC unroll 16
+        for (int s = 0; s < kWavefrontSkew; ++s)
+            recent[s][j] = O::load(state.recent[s] + lane);
+        c[j] = O::load(plan.c + lane), d[j] = O::load(plan.d + lane), h[j] = O::load(plan.h + lane);
+        fb1[j] = O::load(plan.fb1 + lane), fb2[j] = O::load(plan.fb2 + lane);
+        ff0[j] = O::load(plan.ff0 + lane), ff1[j] = O::load(plan.ff1 + lane), ff2[j] = O::load(plan.ff2 + lane);
+        skewedIndex[j] = O::load(plan.skewedIndex + lane);
+        peakMask[j] = O::lessEqual(O::set1(0.5), O::load(plan.peakLane + lane));
+        kind[j] = plan.kind[j];
+    }
+    [[maybe_unused]] typename O::Index source[D];
+    if constexpr (O::permutes) {
+#pragma GCC unroll 16
+        for (int j = 0; j < D; ++j)
+            source[j] = O::loadIndex(plan.source + j * W);
+    }
+    const int chains = plan.chains;
+    // Where each chain's last band sits, and how far its output trails.
+    int lag[kMaxChains], lastVector[kMaxChains], lastLane[kMaxChains];
+    for (int ch = 0; ch < chains; ++ch) {
+        lag[ch] = kWavefrontSkew * (plan.count[ch] - 1);
+        lastVector[ch] = plan.lastLane[ch] / W;
+        lastLane[ch] = plan.lastLane[ch] % W;
+    }
+    const int frameLength = plan.frameLength;
+    const int stride = plan.stride;
+
+    for (int t = from; t < to; ++t) {
+        double in[kMaxChains] = {0.0, 0.0};
+        if (t < frameLength)
+            for (int ch = 0; ch < chains; ++ch)
+                in[ch] = static_cast<double>(plan.samples[ch][stride * t]);
+        // Each lane takes the result its band's predecessor produced
+        // kSkew steps ago; a chain's first band takes the new sample.
+        const Vd *older = recent[kWavefrontSkew - 1];
+        Vd x[D];
+        if constexpr (O::permutes) {
+            const Vd zero = O::set1(0.0);
+            const Vd fresh = O::pair(in[0], in[1]);
+#pragma GCC unroll 16
+            for (int j = 0; j < D; ++j)
+                x[j] = O::route(older[0], D > 1 ? older[1] : zero, D > 2 ? older[2] : zero, fresh, source[j]);
+        } else {
+#pragma GCC unroll 16
+            for (int j = 0; j < D; ++j) {
+                const int v = j % VectorsPerChain;
+                x[j] = O::shiftIn(v == 0 ? O::set1(in[j / VectorsPerChain]) : older[j - 1], older[j]);
+            }
+        }
+        Vd y[D];
+#pragma GCC unroll 16
+        for (int j = 0; j < D; ++j) {
+            Vd na = a[j], nb = b[j];
+            switch (kind[j]) {
+            case peakKind:
+                y[j] = peakLanes<O>(x[j], na, nb, c[j], d[j], h[j]);
+                break;
+            case biquadKind:
+                y[j] = biquadLanes<O>(x[j], na, nb, fb1[j], fb2[j], ff0[j], ff1[j], ff2[j]);
+                break;
+            case mixedKind: {
+                Vd pa = a[j], pb = b[j];
+                const Vd py = peakLanes<O>(x[j], pa, pb, c[j], d[j], h[j]);
+                y[j] = biquadLanes<O>(x[j], na, nb, fb1[j], fb2[j], ff0[j], ff1[j], ff2[j]);
+                y[j] = O::select(peakMask[j], py, y[j]);
+                na = O::select(peakMask[j], pa, na);
+                nb = O::select(peakMask[j], pb, nb);
+                break;
+            }
+            default:
+                y[j] = x[j];
+                break;
+            }
+            if constexpr (Starting) {
+                const auto active = O::lessEqual(skewedIndex[j], O::set1(static_cast<double>(t)));
+                na = O::select(active, na, a[j]);
+                nb = O::select(active, nb, b[j]);
+            }
+            a[j] = na;
+            b[j] = nb;
+        }
+#pragma GCC unroll 16
+        for (int s = kWavefrontSkew - 1; s > 0; --s)
+#pragma GCC unroll 16
+            for (int j = 0; j < D; ++j)
+                recent[s][j] = recent[s - 1][j];
+#pragma GCC unroll 16
+        for (int j = 0; j < D; ++j)
+            recent[0][j] = y[j];
+        // Each chain's last band finishes its sample lag steps behind.
+        for (int ch = 0; ch < chains; ++ch) {
+            const int done = t - lag[ch];
+            if (done >= 0 && done < frameLength) {
+                double out = 0.0;
+#pragma GCC unroll 16
+                for (int j = 0; j < D; ++j)
+                    if (j == lastVector[ch])
+                        out = O::extract(y[j], lastLane[ch]);
+                plan.samples[ch][stride * done] = static_cast<float>(out);
+            }
+        }
+    }
+#pragma GCC unroll 16
+    for (int j = 0; j < D; ++j) {
+        const int lane = j * W;
+        O::store(state.a + lane, a[j]);
+        O::store(state.b + lane, b[j]);
+#pragma GCC unroll 16
+        for (int s = 0; s < kWavefrontSkew; ++s)
+            O::store(state.recent[s] + lane, recent[s][j]);
+    }
+}
+
+template <int D, int VectorsPerChain>
+void runStepsFor(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
+{
+    if (starting)
+        runSteps<D, VectorsPerChain, true>(plan, state, from, to);
+    else
+        runSteps<D, VectorsPerChain, false>(plan, state, from, to);
+}
+
+template <int... Counts>
+void dispatch(const LanePlan &plan, LaneState &state, int from, int to, bool starting,
+              std::integer_sequence<int, Counts...>)
+{
+    if constexpr (Ops::permutes) {
+        // Grouped lanes: two chains of twelve bands fill three vectors.
+        ((plan.vectors == Counts + 1 ? runStepsFor<Counts + 1, 0>(plan, state, from, to, starting) : void()), ...);
+    } else {
+        ((plan.vectorsPerChain == Counts + 1 ? plan.chains == 1
+                                                   ? runStepsFor<Counts + 1, Counts + 1>(plan, state, from, to, starting)
+                                                   : runStepsFor<2 * (Counts + 1), Counts + 1>(plan, state, from, to, starting)
+                                             : void()),
+         ...);
+    }
+}
+
+void runLaneSteps(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
+{
+    constexpr int most = Ops::permutes ? (2 * 12 + W - 1) / W : (12 + W - 1) / W;
+    dispatch(plan, state, from, to, starting, std::make_integer_sequence<int, most>{});
+}
+
+} // namespace
+} // namespace lintaq::simd

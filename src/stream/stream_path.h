@@ -1,0 +1,19 @@
+// The stream paths behind the processing calls: a host block of any
+// length in, as many delayed, equalised samples out.
+#pragma once
+
+struct PeqInstance;
+
+namespace lintaq {
+
+// The caller's block: one array per channel, the same position in each.
+struct Block {
+    float *samples[2];
+    int channels;
+};
+
+// Designs what changed, then runs the block through the path the rate and
+// the oversampling switch choose. A negative count is taken as 0.
+void processBlock(PeqInstance &inst, const Block &block, int count);
+
+} // namespace lintaq
