@@ -68,7 +68,7 @@ TEST(FrameNoise, StartsFromTheLoadTimeStateWithTheKnownValues)
         lintaq::resetBand(b);
     const float window[4] = {}, silence[8] = {};
     float acc[8] = {}, work[8];
-    lintaq::filterFrameMono(silence, acc, work, window, bands, 4, 4, 1, lintaq::KernelSet::plain);
+    lintaq::filterFrameMono(silence, acc, work, window, bands, 4, 4, 1, {lintaq::KernelSet::plain, nullptr, 0});
     const int32_t known[3] = {-14095, -13979, 22358};
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(work[i], float(known[i] * 1e-20)) << i;

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "design/band_state.h"
-#include "interface/instance.h"
 
 namespace lintaq {
 
@@ -121,26 +120,6 @@ bool designBand(PeqBandState &band, unsigned type, float freq, float gain, float
     }
     return freq > 0.0f && std::isfinite(freq) && q > 0.0f && std::isfinite(q) &&
            finiteCoefficients(band);
-}
-
-void designBands(PeqInstance &inst)
-{
-    if (inst.redesignAll == 0 && inst.bandsChanged == 0)
-        return;
-    const double limit = bypassLimit(inst.sampleRate);
-    const float rate = designRate(inst.sampleRate, inst.oversample);
-    for (int k = 0; k < kBandCount; ++k) {
-        if (inst.redesignAll == 0 && inst.bandDirty[k] == 0)
-            continue;
-        PeqBandState &band = inst.bands[k];
-        const bool reachesLimit = !(static_cast<double>(inst.freq[k]) < limit); // NaN too
-        band.enable = inst.enable[k];
-        const bool workable = designBand(band, inst.type[k], inst.freq[k], inst.gain[k], inst.q[k], rate);
-        band.bypass = (reachesLimit || inst.enable[k] == 0 || !workable) ? 1u : 0u;
-        inst.bandDirty[k] = 0;
-    }
-    inst.redesignAll = 0;
-    inst.bandsChanged = 0;
 }
 
 } // namespace lintaq

@@ -1,14 +1,9 @@
-// Turns the stored band settings into section coefficients, lazily: only
-// the bands flagged since the last processing call are redesigned.
+// Turns one band's settings into the coefficients of its section.
 #pragma once
-
-struct PeqInstance;
 
 namespace lintaq {
 
 struct PeqBandState;
-
-void designBands(PeqInstance &inst);
 
 // Rate the frames run at: the host rate, doubled (in float) when the
 // double-rate path is in use.

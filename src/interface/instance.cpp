@@ -32,8 +32,10 @@ bool obtainChannel(PeqInstance &inst, int ch)
     inst.outAccum2x[ch] = obtainZeroed(2 * frame);
     inst.delayRing[ch] = obtainZeroed(kDelayRingLength);
     inst.workFrame[ch] = obtainUninitialised(2 * frame);
+    inst.forward.output[ch] = obtainUninitialised(2 * frame);
     return inst.upHistory[ch] && inst.downHistory[ch] && inst.inFrame[ch] && inst.outAccum[ch] &&
-           inst.inFrame2x[ch] && inst.outAccum2x[ch] && inst.delayRing[ch] && inst.workFrame[ch];
+           inst.inFrame2x[ch] && inst.outAccum2x[ch] && inst.delayRing[ch] && inst.workFrame[ch] &&
+           inst.forward.output[ch];
 }
 
 void releaseChannel(PeqInstance &inst, int ch)
@@ -46,6 +48,7 @@ void releaseChannel(PeqInstance &inst, int ch)
     delete[] inst.outAccum2x[ch];
     delete[] inst.delayRing[ch];
     delete[] inst.workFrame[ch];
+    delete[] inst.forward.output[ch];
 }
 
 void setCreationParameters(PeqInstance &inst)

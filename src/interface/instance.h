@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "design/band_state.h"
+#include "stream/forward_memory.h"
 
 inline constexpr int kSegmentLength = 4096;            // N
 inline constexpr int kHop = kSegmentLength / 2;        // H
@@ -43,6 +44,9 @@ struct PeqInstance {
     int32_t sampleRate;
     uint32_t noise;
     uint32_t oversample;
+    // Not part of the settings: what the fast paths keep between calls.
+    uint32_t designGeneration; // counts the design steps that changed anything
+    lintaq::ForwardMemory forward;
 };
 
 namespace lintaq {

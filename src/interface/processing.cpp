@@ -1,4 +1,6 @@
-// The processing calls: argument checks at the edge, then the stream path.
+// The processing calls: argument checks at the edge, the design step, then
+// the stream path.
+#include "interface/design_step.h"
 #include "interface/instance.h"
 #include "lintaq.h"
 #include "stream/stream_path.h"
@@ -7,6 +9,7 @@ extern "C" void LintaqProc(PeqInstance *inst, float *samples, int n)
 {
     if (inst == nullptr)
         return;
+    lintaq::designBands(*inst);
     lintaq::processBlock(*inst, {{samples, nullptr}, 1}, n);
 }
 
@@ -15,5 +18,6 @@ extern "C" void LintaqProcST(PeqInstance *inst, float *left, float *right, int c
     // A mono instance has no second channel to work with.
     if (inst == nullptr || inst->stereo == 0)
         return;
+    lintaq::designBands(*inst);
     lintaq::processBlock(*inst, {{left, right}, 2}, count);
 }

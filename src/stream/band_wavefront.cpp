@@ -177,4 +177,37 @@ void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int t
     runSteps(set, plan, state, t, end, false);
 }
 
+void runWavefrontSpan(const CascadeChain *chains, int chainCount, int length, KernelSet set)
+{
+    assert(chainCount >= 1 && chainCount <= simd::kMaxChains);
+    const int width = vectorWidth(set);
+    alignas(64) LanePlan plan;
+    alignas(64) LaneState state;
+    makePlan(plan, state, chains, chainCount, width, set == KernelSet::avx512, length, Direction::forward);
+    int longest = 0;
+    for (int ch = 0; ch < chainCount; ++ch)
+        longest = std::max(longest, chains[ch].count);
+    if (longest == 0 || length <= 0)
+        return;
+    // Band k takes its last sample at step length - 1 + kSkew*k; later steps
+    // would run it on past the stretch, so its state is taken right then.
+    const int settled = kWavefrontSkew * (longest - 1);
+    int t = 0;
+    for (int k = 0; k < longest; ++k) {
+        const int doneAt = length + kWavefrontSkew * k;
+        if (t < settled && settled < doneAt) {
+            runSteps(set, plan, state, t, settled, true);
+            t = settled;
+        }
+        runSteps(set, plan, state, t, doneAt, t < settled);
+        t = doneAt;
+        for (int ch = 0; ch < chainCount; ++ch)
+            if (k < chains[ch].count) {
+                const int lane = lanePosition(plan, ch, k);
+                chains[ch].bands[k].state[0] = state.a[lane];
+                chains[ch].bands[k].state[1] = state.b[lane];
+            }
+    }
+}
+
 } // namespace lintaq

@@ -30,4 +30,9 @@ struct CascadeChain {
 void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int tailLen,
                   Direction direction, KernelSet set);
 
+// Forwards over `length` samples from the states the chains' entries point
+// to, leaving there the states reached at the end, unflushed: one stretch
+// of a forward run that goes on past a hop.
+void runWavefrontSpan(const CascadeChain *chains, int chainCount, int length, KernelSet set);
+
 } // namespace lintaq

@@ -7,6 +7,7 @@
 #include "design/sections.h"
 #include "stream/band_cascade.h"
 #include "stream/band_wavefront.h"
+#include "stream/forward_pass.h"
 #include "stream/noise.h"
 
 namespace lintaq {
@@ -66,9 +67,12 @@ void runCascades(CascadeChain *chains, int chainCount, int headLen, int tailLen,
         run(chains[ch].samples, chains[ch].bands, chains[ch].count, headLen, tailLen, direction);
 }
 
+// The first stage of a frame (`memory` set) may reuse the previous frame's
+// forward work; the mid/side stage's input depends on the whole frame.
 template <typename RouteOf>
 void runStage(float *first, float *second, PeqBandState *bands, int headLen, int tailLen,
-              RouteOf routeOf, KernelSet set)
+              RouteOf routeOf, const FrameKernels &kernels, ForwardMemory *memory, uint32_t noise,
+              int channels)
 {
     CascadeBand firstBands[kBandCount], secondBands[kBandCount];
     CascadeChain chains[2] = {{first, firstBands, 0}, {second, secondBands, 0}};
@@ -83,42 +87,52 @@ void runStage(float *first, float *second, PeqBandState *bands, int headLen, int
             secondBands[chains[1].count++] = {&band, band.fwdState2};
     }
     // A signal without bands is left alone.
-    int chainCount = 0;
-    for (const CascadeChain &chain : chains)
-        if (chain.count > 0)
-            chains[chainCount++] = chain;
+    int signal[2], chainCount = 0;
+    for (int c = 0; c < 2; ++c)
+        if (chains[c].count > 0) {
+            signal[chainCount] = c;
+            chains[chainCount++] = chains[c];
+        }
+    const bool vectors = kernels.set >= KernelSet::sse2;
+    if (memory != nullptr && (!vectors || chainCount == 0))
+        memory->valid = false;
     if (chainCount == 0)
         return;
-    for (const Direction direction : {Direction::forward, Direction::backward})
-        runCascades(chains, chainCount, headLen, tailLen, direction, set);
+    if (memory != nullptr && vectors)
+        runFirstForward(chains, signal, chainCount, headLen, tailLen, noise, channels,
+                        {kernels.set, memory, kernels.generation});
+    else
+        runCascades(chains, chainCount, headLen, tailLen, Direction::forward, kernels.set);
+    runCascades(chains, chainCount, headLen, tailLen, Direction::backward, kernels.set);
 }
 
 } // namespace
 
 void filterFrameMono(const float *input, float *accum, float *work, const float *window,
-                     PeqBandState *bands, int headLen, int tailLen, uint32_t noise, KernelSet set)
+                     PeqBandState *bands, int headLen, int tailLen, uint32_t noise, const FrameKernels &kernels)
 {
     const int frame = headLen + tailLen;
     fillWork(work, input, nullptr, nullptr, frame, noise);
     // Mono applies every running band, whatever its channel assignment.
-    runStage(work, nullptr, bands, headLen, tailLen, [](uint32_t) { return Route{true, false}; }, set);
+    runStage(work, nullptr, bands, headLen, tailLen, [](uint32_t) { return Route{true, false}; }, kernels,
+             kernels.memory, noise, 1);
     addWindowed(accum, work, window, headLen);
 }
 
 void filterFrameStereo(const float *srcL, const float *srcR, float *accL, float *accR, float *workL,
                        float *workR, const float *window, PeqBandState *bands, int headLen,
-                       int tailLen, uint32_t noise, KernelSet set)
+                       int tailLen, uint32_t noise, const FrameKernels &kernels)
 {
     const int frame = headLen + tailLen;
     fillWork(workL, srcL, workR, srcR, frame, noise);
-    runStage(workL, workR, bands, headLen, tailLen, leftRightRoute, set);
+    runStage(workL, workR, bands, headLen, tailLen, leftRightRoute, kernels, kernels.memory, noise, 2);
     // Mid is the plain sum, not halved; the way back halves both.
     for (int i = 0; i < frame; ++i) {
         const float l = workL[i], r = workR[i];
         workL[i] = l + r;
         workR[i] = l - r;
     }
-    runStage(workL, workR, bands, headLen, tailLen, midSideRoute, set);
+    runStage(workL, workR, bands, headLen, tailLen, midSideRoute, kernels, nullptr, noise, 2);
     for (int i = 0; i < frame; ++i) {
         const float m = workL[i], s = workR[i];
         workL[i] = (m + s) * 0.5f;

@@ -7,15 +7,15 @@
 #include <cstdint>
 
 #include "design/band_state.h"
-#include "stream/kernel_set.h"
+#include "stream/forward_pass.h"
 
 namespace lintaq {
 
 void filterFrameMono(const float *input, float *accum, float *work, const float *window,
-                     PeqBandState *bands, int headLen, int tailLen, uint32_t noise, KernelSet set);
+                     PeqBandState *bands, int headLen, int tailLen, uint32_t noise, const FrameKernels &kernels);
 
 void filterFrameStereo(const float *srcL, const float *srcR, float *accL, float *accR, float *workL,
                        float *workR, const float *window, PeqBandState *bands, int headLen,
-                       int tailLen, uint32_t noise, KernelSet set);
+                       int tailLen, uint32_t noise, const FrameKernels &kernels);
 
 } // namespace lintaq

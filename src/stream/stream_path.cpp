@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "design/design_bands.h"
 #include "interface/instance.h"
 #include "stream/delay_ring.h"
 #include "stream/frame_chain.h"
@@ -51,12 +50,13 @@ void runFrame(PeqInstance &inst, const Block &block, bool doubleRate, KernelSet 
     float *const *source = doubleRate ? inst.inFrame2x : inst.inFrame;
     float *const *accum = doubleRate ? inst.outAccum2x : inst.outAccum;
     const float *window = doubleRate ? inst.windowFull : inst.windowHalf;
+    const FrameKernels kernels{set, &inst.forward, inst.designGeneration};
     if (block.channels == 1)
         filterFrameMono(source[0], accum[0], inst.workFrame[0], window, inst.bands, headLen,
-                        tailLen, inst.noise, set);
+                        tailLen, inst.noise, kernels);
     else
         filterFrameStereo(source[0], source[1], accum[0], accum[1], inst.workFrame[0],
-                          inst.workFrame[1], window, inst.bands, headLen, tailLen, inst.noise, set);
+                          inst.workFrame[1], window, inst.bands, headLen, tailLen, inst.noise, kernels);
 }
 
 // Takes `count` samples in at the end of the hop being gathered and gives
@@ -155,8 +155,11 @@ void processBlock(PeqInstance &inst, const Block &block, int count)
 {
     const StreamPath path = choosePath(inst);
     const KernelSet set = activeKernelSet();
-    designBands(inst);
     count = std::max(count, 0);
+    // The frames a path builds are only continuous while it stays in use.
+    if (static_cast<int>(path) != inst.forward.path)
+        inst.forward.valid = false;
+    inst.forward.path = static_cast<int>(path);
     if (path == StreamPath::hostRate)
         processHostRate(inst, block, count, set);
     else

@@ -12,8 +12,8 @@ struct Block {
     int channels;
 };
 
-// Designs what changed, then runs the block through the path the rate and
-// the oversampling switch choose. A negative count is taken as 0.
+// Runs the block through the path the rate and the oversampling switch
+// choose. A negative count is taken as 0. The caller designs first.
 void processBlock(PeqInstance &inst, const Block &block, int count);
 
 } // namespace lintaq

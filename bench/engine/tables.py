@@ -1,0 +1,43 @@
+"""Turns bench_engine's JSON output into the two tables bench/run.sh prints."""
+import json
+import re
+import sys
+
+PATHS = ["48 kHz", "48 kHz 2x", "44.1 kHz 2x"]
+
+
+def args(name):
+    return dict((k, int(v)) for k, v in re.findall(r"(\w+):(-?\d+)", name))
+
+
+def main(path):
+    runs = json.load(open(path))["benchmarks"]
+    speed, label = {}, "fast"
+    hop = []
+    for run in runs:
+        a = args(run["name"])
+        if run["name"].startswith("realTime"):
+            key = (a["mode"], a["ch"], a["path"], a["noise"])
+            speed.setdefault(key, {})[a["fast"]] = run["x_realtime"]
+            if a["fast"]:
+                label = run.get("label", label)
+        elif run["name"].startswith("hopCall"):
+            hop.append((a["mode"], a["path"], run["median_ms"], run["max_ms"], run["median_of_period"],
+                        run["max_of_period"]))
+    print(f"Average speed, x real time (1024-sample blocks; fast = {label})")
+    print("| mode | channels | path | noise | plain | fast | fast/plain |")
+    print("|---|---|---|---|---|---|---|")
+    for (mode, ch, p, noise), v in sorted(speed.items(), key=lambda kv: (kv[0][0], kv[0][1], kv[0][2], -kv[0][3])):
+        plain, fast = v.get(0, float("nan")), v.get(1, float("nan"))
+        print(f"| {mode} | {'stereo' if ch == 2 else 'mono'} | {PATHS[p]} | {'on' if noise else 'off'} "
+              f"| {plain:.1f} | {fast:.1f} | {fast / plain:.1f} |")
+    print()
+    print("Call that completes a hop, stereo, 64-frame blocks (period 1.333 ms at 48 kHz, 1.451 ms at 44.1 kHz)")
+    print("| mode | path | median ms | max ms | median / period | max / period |")
+    print("|---|---|---|---|---|---|")
+    for mode, p, med, mx, fmed, fmx in sorted(hop):
+        print(f"| {mode} | {PATHS[p]} | {med:.3f} | {mx:.3f} | {fmed:.2f} | {fmx:.2f} |")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

@@ -1,0 +1,29 @@
+#include "interface/design_step.h"
+
+#include "design/design_bands.h"
+#include "interface/instance.h"
+
+namespace lintaq {
+
+void designBands(PeqInstance &inst)
+{
+    if (inst.redesignAll == 0 && inst.bandsChanged == 0)
+        return;
+    const double limit = bypassLimit(inst.sampleRate);
+    const float rate = designRate(inst.sampleRate, inst.oversample);
+    for (int k = 0; k < kBandCount; ++k) {
+        if (inst.redesignAll == 0 && inst.bandDirty[k] == 0)
+            continue;
+        PeqBandState &band = inst.bands[k];
+        const bool reachesLimit = !(static_cast<double>(inst.freq[k]) < limit); // NaN too
+        band.enable = inst.enable[k];
+        const bool workable = designBand(band, inst.type[k], inst.freq[k], inst.gain[k], inst.q[k], rate);
+        band.bypass = (reachesLimit || inst.enable[k] == 0 || !workable) ? 1u : 0u;
+        inst.bandDirty[k] = 0;
+    }
+    inst.redesignAll = 0;
+    inst.bandsChanged = 0;
+    ++inst.designGeneration;
+}
+
+} // namespace lintaq
