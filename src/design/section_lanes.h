@@ -7,26 +7,26 @@
 namespace lintaq::simd {
 
 // Peak: s0, s1 as in PeakKernel; c the allpass coefficient, d = -cos(w0),
-// h = (V - 1) / 2. Returns the float result, widened.
+// h = (V - 1) / 2. xf is the input sample, x the same widened.
 template <class Ops>
-[[gnu::always_inline]] inline typename Ops::Vd peakLanes(typename Ops::Vd x, typename Ops::Vd &s0,
-                                                        typename Ops::Vd &s1, typename Ops::Vd c,
-                                                        typename Ops::Vd d, typename Ops::Vd h)
+[[gnu::always_inline]] inline typename Ops::Vf peakLanes(typename Ops::Vf xf, typename Ops::Vd x,
+                                                        typename Ops::Vd &s0, typename Ops::Vd &s1,
+                                                        typename Ops::Vd c, typename Ops::Vd d,
+                                                        typename Ops::Vd h)
 {
     using V = typename Ops::Vd;
     const V u = Ops::add(x, Ops::mul(c, s1));
     const V v = Ops::sub(u, Ops::mul(d, s0));
     const V a = Ops::sub(s1, Ops::mul(c, u));
     const typename Ops::Vf e = Ops::toFloat(Ops::mul(h, Ops::sub(x, a)));
-    const V y = Ops::toDouble(Ops::addFloat(Ops::toFloat(x), e)); // x holds a float: exact
     s1 = Ops::add(Ops::mul(d, v), s0);
     s0 = v;
-    return y;
+    return Ops::addFloat(xf, e);
 }
 
 // Direct-form-II biquad: w1, w2 as in BiquadKernel, feedback stored negated.
 template <class Ops>
-[[gnu::always_inline]] inline typename Ops::Vd
+[[gnu::always_inline]] inline typename Ops::Vf
 biquadLanes(typename Ops::Vd x, typename Ops::Vd &w1, typename Ops::Vd &w2, typename Ops::Vd fb1,
             typename Ops::Vd fb2, typename Ops::Vd ff0, typename Ops::Vd ff1, typename Ops::Vd ff2)
 {
@@ -35,7 +35,7 @@ biquadLanes(typename Ops::Vd x, typename Ops::Vd &w1, typename Ops::Vd &w2, type
     const V y = Ops::add(Ops::add(Ops::mul(ff0, w), Ops::mul(ff1, w1)), Ops::mul(ff2, w2));
     w2 = w1;
     w1 = w;
-    return Ops::toDouble(Ops::toFloat(y));
+    return Ops::toFloat(y);
 }
 
 } // namespace lintaq::simd

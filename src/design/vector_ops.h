@@ -21,6 +21,7 @@ struct Ops {
     static constexpr int width = 2;
     static constexpr bool permutes = false; // lanes pass results on by shifting
     using Index = int;                      // so no permutation index is needed
+    using Vf16 = int;
 
     static Vd load(const double *p) { return _mm_load_pd(p); }
     static void store(double *p, Vd v) { _mm_store_pd(p, v); }
@@ -34,9 +35,15 @@ struct Ops {
     static Mask lessEqual(Vd a, Vd b) { return _mm_cmple_pd(a, b); }
     // a where the mask is set, b elsewhere
     static Vd select(Mask m, Vd a, Vd b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
+    static Vf selectFloat(Mask m, Vf a, Vf b)
+    {
+        const __m128 lanes = _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castpd_si128(m), 0b1000)); // 64-bit masks to 32
+        return _mm_or_ps(_mm_and_ps(lanes, a), _mm_andnot_ps(lanes, b));
+    }
+    static Vf set1Float(float x) { return _mm_set1_ps(x); }
     // [prev[W-1], cur[0], ..., cur[W-2]]: one step down the lanes
-    static Vd shiftIn(Vd prev, Vd cur) { return _mm_shuffle_pd(prev, cur, 1); }
-    static double extract(Vd v, int lane) { return _mm_cvtsd_f64(lane == 0 ? v : _mm_unpackhi_pd(v, v)); }
+    static Vf shiftIn(Vf prev, Vf cur) { return _mm_unpacklo_ps(_mm_shuffle_ps(prev, prev, 1), cur); }
+    static float extract(Vf v, int lane) { return _mm_cvtss_f32(lane == 0 ? v : _mm_shuffle_ps(v, v, 1)); }
 };
 
 #elif LINTAQ_VECTOR_ISA == 3 // AVX2
@@ -48,6 +55,7 @@ struct Ops {
     static constexpr int width = 4;
     static constexpr bool permutes = false;
     using Index = int;
+    using Vf16 = int;
 
     static Vd load(const double *p) { return _mm256_load_pd(p); }
     static void store(double *p, Vd v) { _mm256_store_pd(p, v); }
@@ -60,16 +68,13 @@ struct Ops {
     static Vf addFloat(Vf a, Vf b) { return _mm_add_ps(a, b); }
     static Mask lessEqual(Vd a, Vd b) { return _mm256_cmp_pd(a, b, _CMP_LE_OQ); }
     static Vd select(Mask m, Vd a, Vd b) { return _mm256_blendv_pd(b, a, m); }
-    static Vd shiftIn(Vd prev, Vd cur)
+    static Vf selectFloat(Mask m, Vf a, Vf b) { return _mm_blendv_ps(b, a, _mm256_cvtpd_ps(m)); }
+    static Vf set1Float(float x) { return _mm_set1_ps(x); }
+    static Vf shiftIn(Vf prev, Vf cur)
     {
-        const Vd straddle = _mm256_permute2f128_pd(prev, cur, 0x21); // prev2 prev3 cur0 cur1
-        return _mm256_shuffle_pd(straddle, cur, 0b0101);             // prev3 cur0 cur1 cur2
+        return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(cur), _mm_castps_si128(prev), 12));
     }
-    static double extract(Vd v, int lane)
-    {
-        const __m256i pick = _mm256_setr_epi32(2 * lane, 2 * lane + 1, 0, 0, 0, 0, 0, 0);
-        return _mm256_cvtsd_f64(_mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(v), pick)));
-    }
+    static float extract(Vf v, int lane) { return _mm_cvtss_f32(_mm_permutevar_ps(v, _mm_set1_epi32(lane))); }
 };
 
 #elif LINTAQ_VECTOR_ISA == 5 // AVX-512
@@ -83,6 +88,7 @@ struct Ops {
     // section kind and most vectors run one kind only.
     static constexpr bool permutes = true;
     using Index = __m512i;
+    using Vf16 = __m512;
 
     static Vd load(const double *p) { return _mm512_load_pd(p); }
     static void store(double *p, Vd v) { _mm512_store_pd(p, v); }
@@ -95,21 +101,22 @@ struct Ops {
     static Vf addFloat(Vf a, Vf b) { return _mm256_add_ps(a, b); }
     static Mask lessEqual(Vd a, Vd b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
     static Vd select(Mask m, Vd a, Vd b) { return _mm512_mask_blend_pd(m, b, a); }
-    static Vd shiftIn(Vd prev, Vd cur)
+    static Vf selectFloat(Mask m, Vf a, Vf b) { return _mm256_mask_blend_ps(m, b, a); }
+    static Vf set1Float(float x) { return _mm256_set1_ps(x); }
+    static Index loadIndex(const int *p) { return _mm512_load_si512(p); }
+    static float extract(Vf v, int lane) { return _mm256_cvtss_f32(_mm256_permutevar8x32_ps(v, _mm256_set1_epi32(lane))); }
+    // Sixteen lanes at once: lane l of the result is lane index[l] of the
+    // 32 float lanes of low and high.
+    static __m512 route(__m512 low, __m512 high, Index index) { return _mm512_permutex2var_ps(low, index, high); }
+    static __m512 join(Vf low, Vf high)
     {
-        return _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(cur), _mm512_castpd_si512(prev), 7));
+        return _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(low)),
+                                                   _mm256_castps_pd(high), 1));
     }
-    static Index loadIndex(const long long *p) { return _mm512_load_si512(p); }
-    static double extract(Vd v, int lane) { return _mm512_cvtsd_f64(_mm512_permutexvar_pd(_mm512_set1_epi64(lane), v)); }
-    // Lane l of the result is lane index[l] of the 32 lanes of q0..q3.
-    static Vd route(Vd q0, Vd q1, Vd q2, Vd q3, Index index)
-    {
-        const __mmask8 upper = _mm512_cmpge_epi64_mask(index, _mm512_set1_epi64(16));
-        return _mm512_mask_blend_pd(upper, _mm512_permutex2var_pd(q0, index, q1),
-                                    _mm512_permutex2var_pd(q2, index, q3));
-    }
+    static Vf lowHalf(__m512 v) { return _mm512_castps512_ps256(v); }
+    static Vf highHalf(__m512 v) { return _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1)); }
     // Chain 0's sample in lane 0, chain 1's in lane 1.
-    static Vd pair(double first, double second) { return _mm512_set_pd(0, 0, 0, 0, 0, 0, second, first); }
+    static Vf pair(float first, float second) { return _mm256_setr_ps(first, second, 0, 0, 0, 0, 0, 0); }
 };
 
 #else

@@ -24,7 +24,9 @@ constexpr int W = Ops::width;
 template <int D, int VectorsPerChain, bool Starting, class O = Ops>
 void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
 {
-    Vd a[D], b[D], recent[kWavefrontSkew][D];
+    using Vf = typename O::Vf;
+    Vd a[D], b[D];
+    Vf recent[kWavefrontSkew][D];
     Vd c[D], d[D], h[D], fb1[D], fb2[D], ff0[D], ff1[D], ff2[D], skewedIndex[D];
     typename O::Mask peakMask[D];
     LaneKind kind[D];
@@ -35,7 +37,7 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
         b[j] = O::load(state.b + lane);
 #pragma GCC unroll 16
         for (int s = 0; s < kWavefrontSkew; ++s)
-            recent[s][j] = O::load(state.recent[s] + lane);
+            recent[s][j] = O::toFloat(O::load(state.recent[s] + lane));
         c[j] = O::load(plan.c + lane), d[j] = O::load(plan.d + lane), h[j] = O::load(plan.h + lane);
         fb1[j] = O::load(plan.fb1 + lane), fb2[j] = O::load(plan.fb2 + lane);
         ff0[j] = O::load(plan.ff0 + lane), ff1[j] = O::load(plan.ff1 + lane), ff2[j] = O::load(plan.ff2 + lane);
@@ -43,11 +45,11 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
         peakMask[j] = O::lessEqual(O::set1(0.5), O::load(plan.peakLane + lane));
         kind[j] = plan.kind[j];
     }
-    [[maybe_unused]] typename O::Index source[D];
+    [[maybe_unused]] typename O::Index source[(D + 1) / 2];
     if constexpr (O::permutes) {
 #pragma GCC unroll 16
-        for (int j = 0; j < D; ++j)
-            source[j] = O::loadIndex(plan.source + j * W);
+        for (int j = 0; j < D; j += 2)
+            source[j / 2] = O::loadIndex(plan.source + j * W);
     }
     const int chains = plan.chains;
     // Where each chain's last band sits, and how far its output trails.
@@ -61,49 +63,56 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
     const int stride = plan.stride;
 
     for (int t = from; t < to; ++t) {
-        double in[kMaxChains] = {0.0, 0.0};
+        float in[kMaxChains] = {0.0f, 0.0f};
         if (t < frameLength)
             for (int ch = 0; ch < chains; ++ch)
-                in[ch] = static_cast<double>(plan.samples[ch][stride * t]);
+                in[ch] = plan.samples[ch][stride * t];
         // Each lane takes the result its band's predecessor produced
         // kSkew steps ago; a chain's first band takes the new sample.
-        const Vd *older = recent[kWavefrontSkew - 1];
-        Vd x[D];
+        const Vf *older = recent[kWavefrontSkew - 1];
+        Vf xf[D];
         if constexpr (O::permutes) {
-            const Vd zero = O::set1(0.0);
-            const Vd fresh = O::pair(in[0], in[1]);
+            // Results 0..23 and the new samples (lanes 24, 25) as 32
+            // float lanes; one permutation serves two vectors.
+            const auto low = O::join(older[0], D > 1 ? older[1] : older[0]);
+            const auto high = O::join(D > 2 ? older[2] : older[0], O::pair(in[0], in[1]));
 #pragma GCC unroll 16
-            for (int j = 0; j < D; ++j)
-                x[j] = O::route(older[0], D > 1 ? older[1] : zero, D > 2 ? older[2] : zero, fresh, source[j]);
+            for (int j = 0; j < D; j += 2) {
+                const auto routed = O::route(low, high, source[j / 2]);
+                xf[j] = O::lowHalf(routed);
+                if (j + 1 < D)
+                    xf[j + 1] = O::highHalf(routed);
+            }
         } else {
 #pragma GCC unroll 16
             for (int j = 0; j < D; ++j) {
                 const int v = j % VectorsPerChain;
-                x[j] = O::shiftIn(v == 0 ? O::set1(in[j / VectorsPerChain]) : older[j - 1], older[j]);
+                xf[j] = O::shiftIn(v == 0 ? O::set1Float(in[j / VectorsPerChain]) : older[j - 1], older[j]);
             }
         }
-        Vd y[D];
+        Vf y[D];
 #pragma GCC unroll 16
         for (int j = 0; j < D; ++j) {
+            const Vd x = O::toDouble(xf[j]);
             Vd na = a[j], nb = b[j];
             switch (kind[j]) {
             case peakKind:
-                y[j] = peakLanes<O>(x[j], na, nb, c[j], d[j], h[j]);
+                y[j] = peakLanes<O>(xf[j], x, na, nb, c[j], d[j], h[j]);
                 break;
             case biquadKind:
-                y[j] = biquadLanes<O>(x[j], na, nb, fb1[j], fb2[j], ff0[j], ff1[j], ff2[j]);
+                y[j] = biquadLanes<O>(x, na, nb, fb1[j], fb2[j], ff0[j], ff1[j], ff2[j]);
                 break;
             case mixedKind: {
                 Vd pa = a[j], pb = b[j];
-                const Vd py = peakLanes<O>(x[j], pa, pb, c[j], d[j], h[j]);
-                y[j] = biquadLanes<O>(x[j], na, nb, fb1[j], fb2[j], ff0[j], ff1[j], ff2[j]);
-                y[j] = O::select(peakMask[j], py, y[j]);
+                const Vf py = peakLanes<O>(xf[j], x, pa, pb, c[j], d[j], h[j]);
+                y[j] = biquadLanes<O>(x, na, nb, fb1[j], fb2[j], ff0[j], ff1[j], ff2[j]);
+                y[j] = O::selectFloat(peakMask[j], py, y[j]);
                 na = O::select(peakMask[j], pa, na);
                 nb = O::select(peakMask[j], pb, nb);
                 break;
             }
             default:
-                y[j] = x[j];
+                y[j] = xf[j];
                 break;
             }
             if constexpr (Starting) {
@@ -126,12 +135,12 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
         for (int ch = 0; ch < chains; ++ch) {
             const int done = t - lag[ch];
             if (done >= 0 && done < frameLength) {
-                double out = 0.0;
+                float out = 0.0f;
 #pragma GCC unroll 16
                 for (int j = 0; j < D; ++j)
                     if (j == lastVector[ch])
                         out = O::extract(y[j], lastLane[ch]);
-                plan.samples[ch][stride * done] = static_cast<float>(out);
+                plan.samples[ch][stride * done] = out;
             }
         }
     }
@@ -142,7 +151,7 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
         O::store(state.b + lane, b[j]);
 #pragma GCC unroll 16
         for (int s = 0; s < kWavefrontSkew; ++s)
-            O::store(state.recent[s] + lane, recent[s][j]);
+            O::store(state.recent[s] + lane, O::toDouble(recent[s][j]));
     }
 }
 

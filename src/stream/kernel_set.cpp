@@ -10,7 +10,7 @@ KernelSet widestAvailable()
 {
 #if defined(__x86_64__) || defined(_M_X64)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f"))
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
         return KernelSet::avx512;
     if (__builtin_cpu_supports("avx2"))
         return KernelSet::avx2;

@@ -38,7 +38,7 @@ struct LanePlan {
     alignas(64) double skewedIndex[kMaxLanes]; // kSkew * band index: the step a lane starts at
     alignas(64) double c[kMaxLanes], d[kMaxLanes], h[kMaxLanes];
     alignas(64) double fb1[kMaxLanes], fb2[kMaxLanes], ff0[kMaxLanes], ff1[kMaxLanes], ff2[kMaxLanes];
-    alignas(64) long long source[kMaxLanes];
+    alignas(64) int source[kMaxLanes];
 };
 
 // The wavefront's registers between two runs of steps: the two state cells
