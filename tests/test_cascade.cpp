@@ -1,6 +1,6 @@
 // The fast loops must give the plain loops' results bit for bit: the
-// interleaved band cascade (samples and the carried states it saves) and
-// the four-lane interpolator (samples and history).
+// interleaved band cascade (samples and the carried states it saves), and
+// the interpolator and decimator of every kernel set (samples and history).
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -68,27 +68,65 @@ TEST(BandCascade, InterleavedEqualsBandByBandBitForBit)
         }
 }
 
-TEST(Interpolator, FourLanesEqualOneOutputAtATimeBitForBit)
+constexpr KernelSet kFastSets[] = {KernelSet::scalar, KernelSet::sse2, KernelSet::avx2, KernelSet::avx512};
+
+float sample(std::mt19937 &rng, bool hostile)
 {
-    std::mt19937 rng(7);
+    static const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                     std::numeric_limits<float>::denorm_min(), 3e38f, -0.0f};
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                              std::numeric_limits<float>::denorm_min(), 3e38f, -0.0f};
-    for (const int tableLength : {156, 278}) {
-        const double *table = tableLength == 156 ? upTaps156 : upTaps278;
-        std::vector<float> plainHistory(278), fastHistory(278);
-        // Consecutive hops carry the history; lengths not a multiple of four
-        // reach the single-output tail of the fast loop.
-        for (int hop = 0; hop < 40; ++hop) {
-            const int n = hop % 2 ? 2048 : tableLength / 2 - 1 + int(rng() % 64);
-            const size_t count = static_cast<size_t>(n);
-            std::vector<float> src(count), plain(2 * count), fast(2 * count);
-            for (float &x : src)
-                x = hop % 4 == 3 && rng() % 40 == 0 ? specials[rng() % 5] : unit(rng);
-            interpolate2xReference(plain.data(), 2 * n, src.data(), n, table, plainHistory.data(), tableLength);
-            interpolate2x(fast.data(), 2 * n, src.data(), n, table, fastHistory.data(), tableLength);
-            ASSERT_EQ(test::firstMismatch(plain, fast), -1) << tableLength << " taps, hop " << hop;
-            ASSERT_EQ(test::firstMismatch(plainHistory, fastHistory), -1) << tableLength << " taps, hop " << hop;
+    return hostile && rng() % 40 == 0 ? specials[rng() % 5] : unit(rng);
+}
+
+TEST(Interpolator, EveryKernelSetEqualsOneOutputAtATimeBitForBit)
+{
+    for (const KernelSet set : kFastSets) {
+        if (!kernelSetAvailable(set))
+            continue;
+        SCOPED_TRACE(kernelSetName(set));
+        std::mt19937 rng(7);
+        for (const int tableLength : {156, 278}) {
+            const double *table = tableLength == 156 ? upTaps156 : upTaps278;
+            std::vector<float> plainHistory(278), fastHistory(278);
+            // Consecutive hops carry the history; lengths that are no multiple
+            // of a vector reach the one-output tail of the fast loops.
+            for (int hop = 0; hop < 40; ++hop) {
+                const int n = hop % 2 ? 2048 : tableLength / 2 - 1 + int(rng() % 100);
+                const size_t count = static_cast<size_t>(n);
+                std::vector<float> src(count), plain(2 * count), fast(2 * count);
+                for (float &x : src)
+                    x = sample(rng, hop % 4 == 3);
+                interpolate2xReference(plain.data(), 2 * n, src.data(), n, table, plainHistory.data(), tableLength);
+                interpolate2x(fast.data(), 2 * n, src.data(), n, table, fastHistory.data(), tableLength, set);
+                ASSERT_EQ(test::firstMismatch(plain, fast), -1) << tableLength << " taps, hop " << hop;
+                ASSERT_EQ(test::firstMismatch(plainHistory, fastHistory), -1) << tableLength << " taps, hop " << hop;
+            }
+        }
+    }
+}
+
+TEST(Decimator, EveryKernelSetEqualsOneOutputAtATimeBitForBit)
+{
+    for (const KernelSet set : kFastSets) {
+        if (!kernelSetAvailable(set))
+            continue;
+        SCOPED_TRACE(kernelSetName(set));
+        std::mt19937 rng(11);
+        for (const int taps : {20, 22}) {
+            const double *table = taps == 20 ? downTaps20 : downTaps22;
+            std::vector<float> plainHistory(22), fastHistory(22);
+            for (int hop = 0; hop < 40; ++hop) {
+                // Exact-size buffers: the vector loads must not read past them.
+                const int outCount = hop % 2 ? 2048 : taps / 2 + int(rng() % 80);
+                const size_t count = static_cast<size_t>(outCount);
+                std::vector<float> src(2 * count), plain(count), fast(count);
+                for (float &x : src)
+                    x = sample(rng, hop % 4 == 3);
+                decimate2x(plain.data(), src.data(), outCount, plainHistory.data(), table, taps, KernelSet::plain);
+                decimate2x(fast.data(), src.data(), outCount, fastHistory.data(), table, taps, set);
+                ASSERT_EQ(test::firstMismatch(plain, fast), -1) << taps << " taps, hop " << hop;
+                ASSERT_EQ(test::firstMismatch(plainHistory, fastHistory), -1) << taps << " taps, hop " << hop;
+            }
         }
     }
 }

@@ -44,6 +44,15 @@ struct Ops {
     // [prev[W-1], cur[0], ..., cur[W-2]]: one step down the lanes
     static Vf shiftIn(Vf prev, Vf cur) { return _mm_unpacklo_ps(_mm_shuffle_ps(prev, prev, 1), cur); }
     static float extract(Vf v, int lane) { return _mm_cvtss_f32(lane == 0 ? v : _mm_shuffle_ps(v, v, 1)); }
+    // W consecutive floats, widened; W floats two apart, widened.
+    static Vd loadWiden(const float *p) { return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p)))); }
+    static Vd loadWidenEveryOther(const float *p) { return _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(p), _mm_load_ss(p + 2))); }
+    // Rounds both to float and stores them interleaved: even[0], odd[0], ...
+    static void storeInterleaved(float *p, Vd even, Vd odd)
+    {
+        _mm_storeu_ps(p, _mm_unpacklo_ps(_mm_cvtpd_ps(even), _mm_cvtpd_ps(odd)));
+    }
+    static void storeNarrow(float *p, Vd v) { _mm_store_sd(reinterpret_cast<double *>(p), _mm_castps_pd(_mm_cvtpd_ps(v))); }
 };
 
 #elif LINTAQ_VECTOR_ISA == 3 // AVX2
@@ -75,6 +84,19 @@ struct Ops {
         return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(cur), _mm_castps_si128(prev), 12));
     }
     static float extract(Vf v, int lane) { return _mm_cvtss_f32(_mm_permutevar_ps(v, _mm_set1_epi32(lane))); }
+    static Vd loadWiden(const float *p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
+    static Vd loadWidenEveryOther(const float *p)
+    {
+        const __m256 eight = _mm256_maskload_ps(p, _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, -1, 0)); // 7 read
+        return _mm256_cvtps_pd(_mm256_castps256_ps128(_mm256_permutevar8x32_ps(eight, _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0))));
+    }
+    static void storeInterleaved(float *p, Vd even, Vd odd)
+    {
+        const __m128 e = _mm256_cvtpd_ps(even), o = _mm256_cvtpd_ps(odd);
+        _mm_storeu_ps(p, _mm_unpacklo_ps(e, o));
+        _mm_storeu_ps(p + 4, _mm_unpackhi_ps(e, o));
+    }
+    static void storeNarrow(float *p, Vd v) { _mm_storeu_ps(p, _mm256_cvtpd_ps(v)); }
 };
 
 #elif LINTAQ_VECTOR_ISA == 5 // AVX-512
@@ -117,6 +139,21 @@ struct Ops {
     static Vf highHalf(__m512 v) { return _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1)); }
     // Chain 0's sample in lane 0, chain 1's in lane 1.
     static Vf pair(float first, float second) { return _mm256_setr_ps(first, second, 0, 0, 0, 0, 0, 0); }
+    static Vd loadWiden(const float *p) { return _mm512_cvtps_pd(_mm256_loadu_ps(p)); }
+    static Vd loadWidenEveryOther(const float *p)
+    {
+        const __m512 sixteen = _mm512_maskz_loadu_ps(0x7fff, p); // 15 read
+        const __m512i evens = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 0, 0, 0, 0, 0, 0, 0, 0);
+        return _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutexvar_ps(evens, sixteen)));
+    }
+    static void storeInterleaved(float *p, Vd even, Vd odd)
+    {
+        const __m256 e = _mm512_cvtpd_ps(even), o = _mm512_cvtpd_ps(odd);
+        const __m256 low = _mm256_unpacklo_ps(e, o), high = _mm256_unpackhi_ps(e, o); // pairs 0 1 4 5, 2 3 6 7
+        _mm256_storeu_ps(p, _mm256_permute2f128_ps(low, high, 0x20));
+        _mm256_storeu_ps(p + 8, _mm256_permute2f128_ps(low, high, 0x31));
+    }
+    static void storeNarrow(float *p, Vd v) { _mm256_storeu_ps(p, _mm512_cvtpd_ps(v)); }
 };
 
 #else

@@ -9,12 +9,10 @@
 #include "design/section_lanes.h"
 #include "design/vector_ops.h"
 #include "stream/lane_plan.h"
+#include "stream/lane_types.h"
 
 namespace lintaq::simd {
 namespace {
-
-using Vd = Ops::Vd;
-constexpr int W = Ops::width;
 
 // The vector count (and, where results shift along the lanes, the vectors
 // a chain takes) are compile-time constants so that states, coefficients

@@ -80,8 +80,21 @@ int interpolateFourAtATime(float *dest, const float *src, int n, int t, const Ph
     return t;
 }
 
+// The vector sets' lanes, or the four-at-a-time loop for the scalar set.
+int interpolateMany(float *dest, const float *src, int n, int t, const PhaseTables &byAge, int phaseTaps,
+                    KernelSet set)
+{
+    switch (set) {
+    case KernelSet::avx512: t = simd::interpolateLanesAvx512(dest, src, n, t, byAge.oddByAge, byAge.evenByAge, phaseTaps); break;
+    case KernelSet::avx2: t = simd::interpolateLanesAvx2(dest, src, n, t, byAge.oddByAge, byAge.evenByAge, phaseTaps); break;
+    case KernelSet::sse2: t = simd::interpolateLanesSse2(dest, src, n, t, byAge.oddByAge, byAge.evenByAge, phaseTaps); break;
+    default: break;
+    }
+    return interpolateFourAtATime(dest, src, n, t, byAge, phaseTaps);
+}
+
 void interpolate(float *dest, int outCount, const float *src, int n, const double *table,
-                 float *history, int tableLength, bool fourAtATime)
+                 float *history, int tableLength, KernelSet set)
 {
     const int phaseTaps = tableLength / 2;
     assert(outCount == 2 * n && n >= phaseTaps - 1 && phaseTaps <= kMaxPhaseTaps);
@@ -89,10 +102,10 @@ void interpolate(float *dest, int outCount, const float *src, int n, const doubl
     const PhaseTables byAge = phaseTablesByAge(table, phaseTaps);
     const float *historyEnd = history + phaseTaps - 2; // x[-1]
     int t = 0;
-    if (fourAtATime) {
+    if (set != KernelSet::plain) {
         for (; t < phaseTaps - 1; ++t)
             interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
-        t = interpolateFourAtATime(dest, src, n, t, byAge, phaseTaps);
+        t = interpolateMany(dest, src, n, t, byAge, phaseTaps, set);
     }
     for (; t < n; ++t)
         interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
@@ -104,23 +117,38 @@ void interpolate(float *dest, int outCount, const float *src, int n, const doubl
 void interpolate2xReference(float *dest, int outCount, const float *src, int n, const double *table,
                             float *history, int tableLength)
 {
-    interpolate(dest, outCount, src, n, table, history, tableLength, false);
+    interpolate(dest, outCount, src, n, table, history, tableLength, KernelSet::plain);
 }
 
 void interpolate2x(float *dest, int outCount, const float *src, int n, const double *table,
-                   float *history, int tableLength)
+                   float *history, int tableLength, KernelSet set)
 {
-    interpolate(dest, outCount, src, n, table, history, tableLength, true);
+    interpolate(dest, outCount, src, n, table, history, tableLength, set);
 }
 
 void decimate2x(float *dest, const float *src, int outCount, float *history, const double *table,
-                int taps)
+                int taps, KernelSet set)
 {
     double byAge[22];
     for (int k = 0; k < taps; ++k)
         byAge[k] = table[taps - 1 - k];
     const float *historyEnd = history + taps - 1; // y[-1]
+    // From output firstInside on every tap lies in the current buffer.
+    const int firstInside = taps / 2;
+    int vectorFrom = outCount, vectorTo = outCount;
+    if (set >= KernelSet::sse2 && firstInside < outCount) {
+        vectorFrom = firstInside;
+        switch (set) {
+        case KernelSet::avx512: vectorTo = simd::decimateLanesAvx512(dest, src, outCount, vectorFrom, byAge, taps); break;
+        case KernelSet::avx2: vectorTo = simd::decimateLanesAvx2(dest, src, outCount, vectorFrom, byAge, taps); break;
+        default: vectorTo = simd::decimateLanesSse2(dest, src, outCount, vectorFrom, byAge, taps); break;
+        }
+    }
     for (int i = 0; i < outCount; ++i) {
+        if (i == vectorFrom)
+            i = vectorTo;
+        if (i >= outCount)
+            break;
         const int newest = 2 * i + 1;
         const int fromSource = newest + 1 < taps ? newest + 1 : taps;
         double sum = accumulate(0.0, src + newest, byAge, fromSource);

@@ -3,13 +3,15 @@
 // stream cut into hops filters exactly as one continuous buffer.
 #pragma once
 
+#include "stream/kernel_set.h"
+
 namespace lintaq {
 
 // Writes 2n double-rate samples for n host-rate samples (n >= P-1, where
 // tableLength = 2P). history holds the previous hop's last P-1 samples,
 // oldest first, and is updated.
 void interpolate2x(float *dest, int outCount, const float *src, int n, const double *table,
-                   float *history, int tableLength);
+                   float *history, int tableLength, KernelSet set);
 
 // The same, one output pair at a time as the sums read: the reference the
 // faster version above is tested against.
@@ -20,6 +22,23 @@ void interpolate2xReference(float *dest, int outCount, const float *src, int n, 
 // keeping the odd positions. history holds the previous input's last K
 // samples, oldest first, and is updated.
 void decimate2x(float *dest, const float *src, int outCount, float *history, const double *table,
-                int taps);
+                int taps, KernelSet set);
+
+namespace simd {
+
+// The outputs whose taps all lie in the current buffer, a vector of them at
+// a time, from output t (or i) on; each returns the first output it left
+// for the one-at-a-time loop. The tables are ordered newest sample first.
+int interpolateLanesSse2(float *dest, const float *src, int n, int t, const double *oddByAge,
+                         const double *evenByAge, int phaseTaps);
+int interpolateLanesAvx2(float *dest, const float *src, int n, int t, const double *oddByAge,
+                         const double *evenByAge, int phaseTaps);
+int interpolateLanesAvx512(float *dest, const float *src, int n, int t, const double *oddByAge,
+                           const double *evenByAge, int phaseTaps);
+int decimateLanesSse2(float *dest, const float *src, int outCount, int i, const double *byAge, int taps);
+int decimateLanesAvx2(float *dest, const float *src, int outCount, int i, const double *byAge, int taps);
+int decimateLanesAvx512(float *dest, const float *src, int outCount, int i, const double *byAge, int taps);
+
+} // namespace simd
 
 } // namespace lintaq

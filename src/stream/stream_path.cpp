@@ -130,14 +130,13 @@ void processDoubleRate(PeqInstance &inst, const Block &block, int count, StreamP
         exchangeDoubleRate(inst, block, pos, take, take, ring);
         for (int ch = 0; ch < block.channels; ++ch) {
             moveDown(inst.inFrame2x[ch], 2 * kHop, extent2x);
-            (set == KernelSet::plain ? interpolate2xReference : interpolate2x)(
-                inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, upTable, inst.upHistory[ch],
-                upLength);
+            interpolate2x(inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, upTable,
+                          inst.upHistory[ch], upLength, set);
         }
         runFrame(inst, block, true, set);
         for (int ch = 0; ch < block.channels; ++ch) {
-            decimate2x(inst.outAccum[ch], inst.outAccum2x[ch], kHop, inst.downHistory[ch],
-                       downTable, downLength);
+            decimate2x(inst.outAccum[ch], inst.outAccum2x[ch], kHop, inst.downHistory[ch], downTable,
+                       downLength, set);
             moveDown(inst.outAccum2x[ch], 2 * kHop, 2 * kHop);
             std::fill_n(inst.outAccum2x[ch] + 2 * kHop, 2 * kHop, 0.0f);
         }
