@@ -113,6 +113,32 @@ BENCHMARK(realTime)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
 
+// args: mode, noise. Stereo at 48 kHz: a quarter second of signal, then two
+// seconds of silence, over and over. With the noise off the filters' states
+// decay towards zero instead of being kept busy, which must cost no more.
+void silenceAfterBurst(benchmark::State &state)
+{
+    constexpr int kBlock = 1024, kBurstBlocks = 12, kSilentBlocks = 94;
+    Stream stream(int(state.range(0)), 2, testCurve(48000, false, state.range(1) != 0), kBlock);
+    const std::vector<float> signalLeft = stream.sourceLeft, signalRight = stream.sourceRight;
+    for (auto _ : state) {
+        stream.sourceLeft = signalLeft, stream.sourceRight = signalRight;
+        for (int i = 0; i < kBurstBlocks; ++i)
+            stream.process();
+        std::fill(stream.sourceLeft.begin(), stream.sourceLeft.end(), 0.0f);
+        std::fill(stream.sourceRight.begin(), stream.sourceRight.end(), 0.0f);
+        for (int i = 0; i < kSilentBlocks; ++i)
+            stream.process();
+    }
+    state.counters["x_realtime"] = benchmark::Counter(double(kBlock) * (kBurstBlocks + kSilentBlocks) / 48000,
+                                                      benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(silenceAfterBurst)
+    ->ArgNames({"mode", "noise"})
+    ->ArgsProduct({{0, 3}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
+
 double threadSeconds()
 {
     timespec ts{};

@@ -13,7 +13,7 @@ def args(name):
 def main(path):
     runs = json.load(open(path))["benchmarks"]
     speed, label = {}, "fast"
-    hop = []
+    hop, silence = [], {}
     for run in runs:
         a = args(run["name"])
         if run["name"].startswith("realTime"):
@@ -21,6 +21,8 @@ def main(path):
             speed.setdefault(key, {})[a["fast"]] = run["x_realtime"]
             if a["fast"]:
                 label = run.get("label", label)
+        elif run["name"].startswith("silenceAfterBurst"):
+            silence.setdefault(a["mode"], {})[a["noise"]] = run["x_realtime"]
         elif run["name"].startswith("hopCall"):
             hop.append((a["mode"], a["path"], run["median_ms"], run["max_ms"], run["median_of_period"],
                         run["max_of_period"]))
@@ -31,6 +33,12 @@ def main(path):
         plain, fast = v.get(0, float("nan")), v.get(1, float("nan"))
         print(f"| {mode} | {'stereo' if ch == 2 else 'mono'} | {PATHS[p]} | {'on' if noise else 'off'} "
               f"| {plain:.1f} | {fast:.1f} | {fast / plain:.1f} |")
+    print()
+    print("Bursts of 0.25 s followed by 2 s of silence, stereo, 48 kHz, x real time")
+    print("| mode | noise on | noise off | off/on |")
+    print("|---|---|---|---|")
+    for mode, v in sorted(silence.items()):
+        print(f"| {mode} | {v.get(1, float('nan')):.1f} | {v.get(0, float('nan')):.1f} | {v.get(0, 0) / v.get(1, 1):.2f} |")
     print()
     print("Call that completes a hop, stereo, 64-frame blocks (period 1.333 ms at 48 kHz, 1.451 ms at 44.1 kHz)")
     print("| mode | path | median ms | max ms | median / period | max / period |")
