@@ -113,6 +113,31 @@ BENCHMARK(realTime)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
 
+// args: kernel set, mode. Stereo, 48 kHz, noise on: what each set gives.
+void kernelSets(benchmark::State &state)
+{
+    const auto set = static_cast<KernelSet>(state.range(0));
+    if (!lintaq::kernelSetAvailable(set)) {
+        state.SkipWithError("not available on this processor");
+        return;
+    }
+    const KernelSet previous = lintaq::activeKernelSet();
+    lintaq::forceKernelSet(set);
+    state.SetLabel(lintaq::kernelSetName(set));
+    constexpr int kBlock = 1024;
+    Stream stream(int(state.range(1)), 2, testCurve(48000, false, true), kBlock);
+    for (auto _ : state)
+        stream.process();
+    state.counters["x_realtime"] =
+        benchmark::Counter(double(kBlock) / 48000, benchmark::Counter::kIsIterationInvariantRate);
+    lintaq::forceKernelSet(previous);
+}
+BENCHMARK(kernelSets)
+    ->ArgNames({"set", "mode"})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {0, 3}})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
+
 // args: mode, noise. Stereo at 48 kHz: a quarter second of signal, then two
 // seconds of silence, over and over. With the noise off the filters' states
 // decay towards zero instead of being kept busy, which must cost no more.

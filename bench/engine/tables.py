@@ -13,7 +13,7 @@ def args(name):
 def main(path):
     runs = json.load(open(path))["benchmarks"]
     speed, label = {}, "fast"
-    hop, silence = [], {}
+    hop, silence, sets = [], {}, {}
     for run in runs:
         a = args(run["name"])
         if run["name"].startswith("realTime"):
@@ -21,6 +21,8 @@ def main(path):
             speed.setdefault(key, {})[a["fast"]] = run["x_realtime"]
             if a["fast"]:
                 label = run.get("label", label)
+        elif run["name"].startswith("kernelSets") and "x_realtime" in run:
+            sets.setdefault(a["mode"], {})[run.get("label", str(a["set"]))] = run["x_realtime"]
         elif run["name"].startswith("silenceAfterBurst"):
             silence.setdefault(a["mode"], {})[a["noise"]] = run["x_realtime"]
         elif run["name"].startswith("hopCall"):
@@ -33,6 +35,11 @@ def main(path):
         plain, fast = v.get(0, float("nan")), v.get(1, float("nan"))
         print(f"| {mode} | {'stereo' if ch == 2 else 'mono'} | {PATHS[p]} | {'on' if noise else 'off'} "
               f"| {plain:.1f} | {fast:.1f} | {fast / plain:.1f} |")
+    print()
+    print("Each kernel set, stereo, 48 kHz, noise on, x real time (ratio to plain)")
+    for mode, v in sorted(sets.items()):
+        plain = v.get("plain", float("nan"))
+        print(f"mode {mode}: " + ", ".join(f"{name} {x:.1f} ({x / plain:.1f})" for name, x in v.items()))
     print()
     print("Bursts of 0.25 s followed by 2 s of silence, stereo, 48 kHz, x real time")
     print("| mode | noise on | noise off | off/on |")

@@ -43,6 +43,9 @@ struct Ops {
     static Vf set1Float(float x) { return _mm_set1_ps(x); }
     // [prev[W-1], cur[0], ..., cur[W-2]]: one step down the lanes
     static Vf shiftIn(Vf prev, Vf cur) { return _mm_unpacklo_ps(_mm_shuffle_ps(prev, prev, 1), cur); }
+    // [prev[W-2], prev[W-1], cur[0], ..., cur[W-3]]: two steps down
+    static Vf shiftInTwo(Vf prev, Vf) { return prev; }
+    static Vf pairAtTop(float first, float second) { return _mm_setr_ps(first, second, 0, 0); }
     static float extract(Vf v, int lane) { return _mm_cvtss_f32(lane == 0 ? v : _mm_shuffle_ps(v, v, 1)); }
     // W consecutive floats, widened; W floats two apart, widened.
     static Vd loadWiden(const float *p) { return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p)))); }
@@ -83,6 +86,8 @@ struct Ops {
     {
         return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(cur), _mm_castps_si128(prev), 12));
     }
+    static Vf shiftInTwo(Vf prev, Vf cur) { return _mm_shuffle_ps(prev, cur, _MM_SHUFFLE(1, 0, 3, 2)); }
+    static Vf pairAtTop(float first, float second) { return _mm_setr_ps(0, 0, first, second); }
     static float extract(Vf v, int lane) { return _mm_cvtss_f32(_mm_permutevar_ps(v, _mm_set1_epi32(lane))); }
     static Vd loadWiden(const float *p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
     static Vd loadWidenEveryOther(const float *p)

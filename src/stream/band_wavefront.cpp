@@ -36,7 +36,7 @@ int lanePosition(const LanePlan &plan, int chain, int band)
     return plan.laneOf[chain][band];
 }
 
-// Shifting layout: each chain in vectors of its own, bands in order.
+// Shifting layout: the chains interleaved, bands in order.
 // Permuting layout: every peak lane first, then every biquad lane, so at
 // most one vector mixes the two kinds.
 void placeLanes(LanePlan &plan, const CascadeChain *chains, int chainCount, int width, bool permutes)
@@ -48,13 +48,12 @@ void placeLanes(LanePlan &plan, const CascadeChain *chains, int chainCount, int 
         for (int k = 0; k < chains[ch].count; ++k)
             peaks += chains[ch].bands[k].band->bandType == 0;
     }
-    plan.vectorsPerChain = (longest + width - 1) / width;
-    plan.vectors = permutes ? (total + width - 1) / width : chainCount * plan.vectorsPerChain;
+    plan.vectors = ((permutes ? total : longest * chainCount) + width - 1) / width;
     int nextPeak = 0, nextBiquad = peaks;
     for (int ch = 0; ch < chainCount; ++ch)
         for (int k = 0; k < chains[ch].count; ++k) {
             if (!permutes)
-                plan.laneOf[ch][k] = ch * plan.vectorsPerChain * width + k;
+                plan.laneOf[ch][k] = k * chainCount + ch;
             else
                 plan.laneOf[ch][k] = chains[ch].bands[k].band->bandType == 0 ? nextPeak++ : nextBiquad++;
             plan.source[plan.laneOf[ch][k]] = k == 0 ? simd::kFreshLane + ch : plan.laneOf[ch][k - 1];

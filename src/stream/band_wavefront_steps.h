@@ -14,12 +14,12 @@
 namespace lintaq::simd {
 namespace {
 
-// The vector count (and, where results shift along the lanes, the vectors
-// a chain takes) are compile-time constants so that states, coefficients
-// and recent outputs live in registers.
-// O is Ops, made a template parameter so that the routing branch not
-// taken is never instantiated.
-template <int D, int VectorsPerChain, bool Starting, class O = Ops>
+// The vector count (and, where results shift along the lanes, the number
+// of interleaved chains) are compile-time constants so that states,
+// coefficients and recent outputs live in registers. O is Ops, made a
+// template parameter so that the routing branch not taken is never
+// instantiated.
+template <int D, int Chains, bool Starting, class O = Ops>
 void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
 {
     using Vf = typename O::Vf;
@@ -82,10 +82,16 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
                     xf[j + 1] = O::highHalf(routed);
             }
         } else {
+            // The new samples enter at the top of a vector shifted in front
+            // of the first.
+            const Vf fresh = Chains == 1 ? O::set1Float(in[0]) : O::pairAtTop(in[0], in[1]);
 #pragma GCC unroll 16
             for (int j = 0; j < D; ++j) {
-                const int v = j % VectorsPerChain;
-                xf[j] = O::shiftIn(v == 0 ? O::set1Float(in[j / VectorsPerChain]) : older[j - 1], older[j]);
+                const Vf below = j == 0 ? fresh : older[j - 1];
+                if constexpr (Chains == 1)
+                    xf[j] = O::shiftIn(below, older[j]);
+                else
+                    xf[j] = O::shiftInTwo(below, older[j]);
             }
         }
         Vf y[D];
@@ -153,13 +159,13 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
     }
 }
 
-template <int D, int VectorsPerChain>
+template <int D, int Chains>
 void runStepsFor(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
 {
     if (starting)
-        runSteps<D, VectorsPerChain, true>(plan, state, from, to);
+        runSteps<D, Chains, true>(plan, state, from, to);
     else
-        runSteps<D, VectorsPerChain, false>(plan, state, from, to);
+        runSteps<D, Chains, false>(plan, state, from, to);
 }
 
 template <int... Counts>
@@ -167,21 +173,19 @@ void dispatch(const LanePlan &plan, LaneState &state, int from, int to, bool sta
               std::integer_sequence<int, Counts...>)
 {
     if constexpr (Ops::permutes) {
-        // Grouped lanes: two chains of twelve bands fill three vectors.
         ((plan.vectors == Counts + 1 ? runStepsFor<Counts + 1, 0>(plan, state, from, to, starting) : void()), ...);
     } else {
-        ((plan.vectorsPerChain == Counts + 1 ? plan.chains == 1
-                                                   ? runStepsFor<Counts + 1, Counts + 1>(plan, state, from, to, starting)
-                                                   : runStepsFor<2 * (Counts + 1), Counts + 1>(plan, state, from, to, starting)
-                                             : void()),
+        ((plan.vectors == Counts + 1 ? plan.chains == 1 ? runStepsFor<Counts + 1, 1>(plan, state, from, to, starting)
+                                                        : runStepsFor<Counts + 1, 2>(plan, state, from, to, starting)
+                                     : void()),
          ...);
     }
 }
 
+// Two chains of twelve bands: every lane in use.
 void runLaneSteps(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
 {
-    constexpr int most = Ops::permutes ? (2 * 12 + W - 1) / W : (12 + W - 1) / W;
-    dispatch(plan, state, from, to, starting, std::make_integer_sequence<int, most>{});
+    dispatch(plan, state, from, to, starting, std::make_integer_sequence<int, (2 * 12 + W - 1) / W>{});
 }
 
 } // namespace

@@ -16,17 +16,17 @@ inline constexpr int kMaxVectors = kMaxLanes / 2;
 enum LaneKind : unsigned char { peakKind, biquadKind, mixedKind, unusedKind };
 
 // What the step loops need, laid out for vector loads. Where results move
-// between lanes by shifting, lane (c * vectorsPerChain + j) * width + l is
-// band j * width + l of chain c. Where they move by permutation, peak lanes
-// come first and biquad lanes after them, and `source` says where each
-// lane's input comes from: another lane, or (kFreshLane + c) chain c's new
-// sample.
+// between lanes by shifting, the chains are interleaved: lane k * chains + c
+// is band k of chain c, so a band's input sits `chains` lanes down, and in
+// stereo the two channels' bands of one kind share vectors. Where results
+// move by permutation, peak lanes come first and biquad lanes after them,
+// and `source` says where each lane's input comes from: another lane, or
+// (kFreshLane + c) chain c's new sample.
 inline constexpr int kFreshLane = 24;
 
 struct LanePlan {
     int chains;
-    int vectors;         // vectors in use
-    int vectorsPerChain; // shifting layout only
+    int vectors; // vectors in use
     int lastLane[kMaxChains]; // the lane of each chain's last band
     int laneOf[kMaxChains][12];
     int count[kMaxChains];
