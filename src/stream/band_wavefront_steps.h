@@ -168,6 +168,19 @@ void runStepsFor(const LanePlan &plan, LaneState &state, int from, int to, bool 
         runSteps<D, Chains, false>(plan, state, from, to);
 }
 
+// One chain of twelve bands never needs more than (12 + W - 1) / W vectors.
+template <int D>
+void runShifting(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
+{
+    if constexpr (D <= (12 + W - 1) / W) {
+        if (plan.chains == 1) {
+            runStepsFor<D, 1>(plan, state, from, to, starting);
+            return;
+        }
+    }
+    runStepsFor<D, 2>(plan, state, from, to, starting);
+}
+
 template <int... Counts>
 void dispatch(const LanePlan &plan, LaneState &state, int from, int to, bool starting,
               std::integer_sequence<int, Counts...>)
@@ -175,10 +188,7 @@ void dispatch(const LanePlan &plan, LaneState &state, int from, int to, bool sta
     if constexpr (Ops::permutes) {
         ((plan.vectors == Counts + 1 ? runStepsFor<Counts + 1, 0>(plan, state, from, to, starting) : void()), ...);
     } else {
-        ((plan.vectors == Counts + 1 ? plan.chains == 1 ? runStepsFor<Counts + 1, 1>(plan, state, from, to, starting)
-                                                        : runStepsFor<Counts + 1, 2>(plan, state, from, to, starting)
-                                     : void()),
-         ...);
+        ((plan.vectors == Counts + 1 ? runShifting<Counts + 1>(plan, state, from, to, starting) : void()), ...);
     }
 }
 
