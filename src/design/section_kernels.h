@@ -90,4 +90,14 @@ struct BiquadKernel {
     }
 };
 
+// What a forward frame driver stores at the end of the hop for a band whose
+// state has reached `reached`: a peak's flushed, any non-finite value reset.
+inline void storeCarriedState(const PeqBandState &band, const double *reached, double *stored)
+{
+    if (band.bandType == 0)
+        PeakKernel(band, reached[0], reached[1]).save(stored);
+    else
+        BiquadKernel(band, reached[0], reached[1]).save(stored);
+}
+
 } // namespace lintaq

@@ -123,51 +123,43 @@ void saveBand(const LanePlan &plan, LaneState &state, const CascadeChain *chains
             continue;
         const int lane = lanePosition(plan, ch, k);
         const CascadeBand &entry = chains[ch].bands[k];
-        if (entry.band->bandType == 0) {
-            PeakKernel kernel(*entry.band, state.a[lane], state.b[lane]);
-            kernel.save(entry.state);
-        } else {
-            BiquadKernel kernel(*entry.band, state.a[lane], state.b[lane]);
-            kernel.save(entry.state);
-        }
+        const double reached[2] = {state.a[lane], state.b[lane]};
+        storeCarriedState(*entry.band, reached, entry.state);
         state.a[lane] = entry.state[0];
         state.b[lane] = entry.state[1];
     }
 }
 
-} // namespace
-
-void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int tailLen,
-                  Direction direction, KernelSet set)
+// The wavefront over `length` samples. When `handOver` is set, band k's
+// state is handed over right after the band takes sample handOverAt - 1,
+// at step handOverAt - 1 + kSkew*k: before later samples change it.
+template <typename HandOver>
+void runWave(const CascadeChain *chains, int chainCount, int length, Direction direction, KernelSet set,
+             int handOverAt, HandOver handOver)
 {
     assert(chainCount >= 1 && chainCount <= simd::kMaxChains);
-    const int width = vectorWidth(set);
-    const int frameLength = headLen + tailLen;
     alignas(64) LanePlan plan;
     alignas(64) LaneState state;
-    makePlan(plan, state, chains, chainCount, width, set == KernelSet::avx512, frameLength, direction);
+    makePlan(plan, state, chains, chainCount, vectorWidth(set), set == KernelSet::avx512, length, direction);
     int longest = 0;
     for (int ch = 0; ch < chainCount; ++ch)
         longest = std::max(longest, chains[ch].count);
-    if (longest == 0 || frameLength <= 0)
+    if (longest == 0 || length <= 0)
         return;
     // Until step `settled` some lanes wait for their first sample; the last
     // band's last sample is done at step `end` - 1.
     const int settled = kWavefrontSkew * (longest - 1);
-    const int end = frameLength + settled;
+    const int end = length + settled;
     int t = 0;
-    if (direction == Direction::forward) {
-        // Band k finishes the hop at step headLen - 1 + kSkew*k.
-        for (int k = 0; k < longest; ++k) {
-            const int saveAt = headLen + kWavefrontSkew * k;
-            if (t < settled && settled < saveAt) {
-                runSteps(set, plan, state, t, settled, true);
-                t = settled;
-            }
-            runSteps(set, plan, state, t, saveAt, t < settled);
-            t = saveAt;
-            saveBand(plan, state, chains, k);
+    for (int k = 0; handOverAt > 0 && k < longest; ++k) {
+        const int at = handOverAt + kWavefrontSkew * k;
+        if (t < settled && settled < at) {
+            runSteps(set, plan, state, t, settled, true);
+            t = settled;
         }
+        runSteps(set, plan, state, t, at, t < settled);
+        t = at;
+        handOver(plan, state, k);
     }
     if (t < settled) {
         runSteps(set, plan, state, t, settled, true);
@@ -176,37 +168,27 @@ void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int t
     runSteps(set, plan, state, t, end, false);
 }
 
+} // namespace
+
+void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int tailLen,
+                  Direction direction, KernelSet set)
+{
+    const bool forward = direction == Direction::forward;
+    runWave(chains, chainCount, headLen + tailLen, direction, set, forward ? headLen : 0,
+            [&](const LanePlan &plan, LaneState &state, int k) { saveBand(plan, state, chains, k); });
+}
+
 void runWavefrontSpan(const CascadeChain *chains, int chainCount, int length, KernelSet set)
 {
-    assert(chainCount >= 1 && chainCount <= simd::kMaxChains);
-    const int width = vectorWidth(set);
-    alignas(64) LanePlan plan;
-    alignas(64) LaneState state;
-    makePlan(plan, state, chains, chainCount, width, set == KernelSet::avx512, length, Direction::forward);
-    int longest = 0;
-    for (int ch = 0; ch < chainCount; ++ch)
-        longest = std::max(longest, chains[ch].count);
-    if (longest == 0 || length <= 0)
-        return;
-    // Band k takes its last sample at step length - 1 + kSkew*k; later steps
-    // would run it on past the stretch, so its state is taken right then.
-    const int settled = kWavefrontSkew * (longest - 1);
-    int t = 0;
-    for (int k = 0; k < longest; ++k) {
-        const int doneAt = length + kWavefrontSkew * k;
-        if (t < settled && settled < doneAt) {
-            runSteps(set, plan, state, t, settled, true);
-            t = settled;
-        }
-        runSteps(set, plan, state, t, doneAt, t < settled);
-        t = doneAt;
-        for (int ch = 0; ch < chainCount; ++ch)
-            if (k < chains[ch].count) {
-                const int lane = lanePosition(plan, ch, k);
-                chains[ch].bands[k].state[0] = state.a[lane];
-                chains[ch].bands[k].state[1] = state.b[lane];
-            }
-    }
+    runWave(chains, chainCount, length, Direction::forward, set, length,
+            [&](const LanePlan &plan, const LaneState &state, int k) {
+                for (int ch = 0; ch < chainCount; ++ch)
+                    if (k < chains[ch].count) {
+                        const int lane = lanePosition(plan, ch, k);
+                        chains[ch].bands[k].state[0] = state.a[lane];
+                        chains[ch].bands[k].state[1] = state.b[lane];
+                    }
+            });
 }
 
 } // namespace lintaq

@@ -8,16 +8,6 @@ namespace lintaq {
 
 namespace {
 
-// The state a band's forward driver stores at the hop: a peak's flushed,
-// any state that is not finite restarted.
-void carriedState(const PeqBandState &band, const double *reached, double *stored)
-{
-    if (band.bandType == 0)
-        PeakKernel(band, reached[0], reached[1]).save(stored);
-    else
-        BiquadKernel(band, reached[0], reached[1]).save(stored);
-}
-
 bool sameBits(const double *a, const double *b)
 {
     return std::memcmp(a, b, 2 * sizeof(double)) == 0;
@@ -78,7 +68,7 @@ bool reusePreviousFrame(const CascadeChain *chains, const int *signal, int chain
     for (int c = 0; c < chainCount; ++c)
         for (int k = 0; k < chains[c].count; ++k) {
             const double *reached = memory.boundary[signal[c]][k][2];
-            carriedState(*chains[c].bands[k].band, reached, stored[c][k]);
+            storeCarriedState(*chains[c].bands[k].band, reached, stored[c][k]);
             if (!sameBits(stored[c][k], reached))
                 return false;
         }
