@@ -5,6 +5,7 @@
 #pragma once
 
 namespace lintaq::simd {
+namespace { // instantiated with each instruction set's own Ops
 
 // Peak: s0, s1 as in PeakKernel; c the allpass coefficient, d = -cos(w0),
 // h = (V - 1) / 2. xf is the input sample, x the same widened.
@@ -38,4 +39,5 @@ biquadLanes(typename Ops::Vd x, typename Ops::Vd &w1, typename Ops::Vd &w2, type
     return Ops::toFloat(y);
 }
 
+} // namespace
 } // namespace lintaq::simd

@@ -11,6 +11,9 @@
 #include <immintrin.h>
 
 namespace lintaq::simd {
+// Internal linkage: each instruction set's Ops is a different type under
+// the same name, and none of its code may be merged with another's.
+namespace {
 
 #if LINTAQ_VECTOR_ISA == 2 // SSE2, the x86-64 baseline
 
@@ -165,4 +168,5 @@ struct Ops {
 #error "LINTAQ_VECTOR_ISA must name an instruction set"
 #endif
 
+} // namespace
 } // namespace lintaq::simd
