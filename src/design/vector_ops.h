@@ -51,14 +51,20 @@ struct Ops {
     static Vf pairAtTop(float first, float second) { return _mm_setr_ps(first, second, 0, 0); }
     static float extract(Vf v, int lane) { return _mm_cvtss_f32(lane == 0 ? v : _mm_shuffle_ps(v, v, 1)); }
     // W consecutive floats, widened; W floats two apart, widened.
-    static Vd loadWiden(const float *p) { return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p)))); }
+    static Vd loadWiden(const float *p)
+    {
+        return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
+    }
     static Vd loadWidenEveryOther(const float *p) { return _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(p), _mm_load_ss(p + 2))); }
     // Rounds both to float and stores them interleaved: even[0], odd[0], ...
     static void storeInterleaved(float *p, Vd even, Vd odd)
     {
         _mm_storeu_ps(p, _mm_unpacklo_ps(_mm_cvtpd_ps(even), _mm_cvtpd_ps(odd)));
     }
-    static void storeNarrow(float *p, Vd v) { _mm_store_sd(reinterpret_cast<double *>(p), _mm_castps_pd(_mm_cvtpd_ps(v))); }
+    static void storeNarrow(float *p, Vd v)
+    {
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_castps_si128(_mm_cvtpd_ps(v)));
+    }
 };
 
 #elif LINTAQ_VECTOR_ISA == 3 // AVX2
