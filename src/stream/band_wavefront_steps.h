@@ -28,12 +28,12 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
     Vd c[D], d[D], h[D], fb1[D], fb2[D], ff0[D], ff1[D], ff2[D], skewedIndex[D];
     typename O::Mask peakMask[D];
     LaneKind kind[D];
-#pragma GCC unroll 16
+LINTAQ_UNROLL
     for (int j = 0; j < D; ++j) {
         const int lane = j * W;
         a[j] = O::load(state.a + lane);
         b[j] = O::load(state.b + lane);
-#pragma GCC unroll 16
+LINTAQ_UNROLL
         for (int s = 0; s < kWavefrontSkew; ++s)
             recent[s][j] = O::toFloat(O::load(state.recent[s] + lane));
         c[j] = O::load(plan.c + lane), d[j] = O::load(plan.d + lane), h[j] = O::load(plan.h + lane);
@@ -45,7 +45,7 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
     }
     [[maybe_unused]] typename O::Index source[(D + 1) / 2];
     if constexpr (O::permutes) {
-#pragma GCC unroll 16
+LINTAQ_UNROLL
         for (int j = 0; j < D; j += 2)
             source[j / 2] = O::loadIndex(plan.source + j * W);
     }
@@ -74,7 +74,7 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
             // float lanes; one permutation serves two vectors.
             const auto low = O::join(older[0], D > 1 ? older[1] : older[0]);
             const auto high = O::join(D > 2 ? older[2] : older[0], O::pair(in[0], in[1]));
-#pragma GCC unroll 16
+LINTAQ_UNROLL
             for (int j = 0; j < D; j += 2) {
                 const auto routed = O::route(low, high, source[j / 2]);
                 xf[j] = O::lowHalf(routed);
@@ -85,7 +85,7 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
             // The new samples enter at the top of a vector shifted in front
             // of the first.
             const Vf fresh = Chains == 1 ? O::set1Float(in[0]) : O::pairAtTop(in[0], in[1]);
-#pragma GCC unroll 16
+LINTAQ_UNROLL
             for (int j = 0; j < D; ++j) {
                 const Vf below = j == 0 ? fresh : older[j - 1];
                 if constexpr (Chains == 1)
@@ -95,7 +95,7 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
             }
         }
         Vf y[D];
-#pragma GCC unroll 16
+LINTAQ_UNROLL
         for (int j = 0; j < D; ++j) {
             const Vd x = O::toDouble(xf[j]);
             Vd na = a[j], nb = b[j];
@@ -127,12 +127,12 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
             a[j] = na;
             b[j] = nb;
         }
-#pragma GCC unroll 16
+LINTAQ_UNROLL
         for (int s = kWavefrontSkew - 1; s > 0; --s)
-#pragma GCC unroll 16
+LINTAQ_UNROLL
             for (int j = 0; j < D; ++j)
                 recent[s][j] = recent[s - 1][j];
-#pragma GCC unroll 16
+LINTAQ_UNROLL
         for (int j = 0; j < D; ++j)
             recent[0][j] = y[j];
         // Each chain's last band finishes its sample lag steps behind.
@@ -140,7 +140,7 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
             const int done = t - lag[ch];
             if (done >= 0 && done < frameLength) {
                 float out = 0.0f;
-#pragma GCC unroll 16
+LINTAQ_UNROLL
                 for (int j = 0; j < D; ++j)
                     if (j == lastVector[ch])
                         out = O::extract(y[j], lastLane[ch]);
@@ -148,12 +148,12 @@ void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
             }
         }
     }
-#pragma GCC unroll 16
+LINTAQ_UNROLL
     for (int j = 0; j < D; ++j) {
         const int lane = j * W;
         O::store(state.a + lane, a[j]);
         O::store(state.b + lane, b[j]);
-#pragma GCC unroll 16
+LINTAQ_UNROLL
         for (int s = 0; s < kWavefrontSkew; ++s)
             O::store(state.recent[s] + lane, O::toDouble(recent[s][j]));
     }

@@ -23,19 +23,19 @@ int interpolateLanes(float *dest, const float *src, int n, int t, const double *
     constexpr int G = kResampleGroups;
     for (; t + G * W <= n; t += G * W) {
         Vd odd[G], even[G];
-#pragma GCC unroll 8
+LINTAQ_UNROLL
         for (int g = 0; g < G; ++g)
             odd[g] = even[g] = Ops::set1(0.0);
         for (int j = 0; j < phaseTaps; ++j) {
             const Vd oddTap = Ops::set1(oddByAge[j]), evenTap = Ops::set1(evenByAge[j]);
-#pragma GCC unroll 8
+LINTAQ_UNROLL
             for (int g = 0; g < G; ++g) {
                 const Vd x = Ops::loadWiden(src + t + g * W - j);
                 odd[g] = Ops::add(odd[g], Ops::mul(x, oddTap));
                 even[g] = Ops::add(even[g], Ops::mul(x, evenTap));
             }
         }
-#pragma GCC unroll 8
+LINTAQ_UNROLL
         for (int g = 0; g < G; ++g)
             Ops::storeInterleaved(dest + 2 * (t + g * W), even[g], odd[g]);
     }
@@ -49,16 +49,16 @@ int decimateLanes(float *dest, const float *src, int outCount, int i, const doub
     constexpr int G = kResampleGroups;
     for (; i + G * W <= outCount; i += G * W) {
         Vd sum[G];
-#pragma GCC unroll 8
+LINTAQ_UNROLL
         for (int g = 0; g < G; ++g)
             sum[g] = Ops::set1(0.0);
         for (int k = 0; k < taps; ++k) {
             const Vd tap = Ops::set1(byAge[k]);
-#pragma GCC unroll 8
+LINTAQ_UNROLL
             for (int g = 0; g < G; ++g)
                 sum[g] = Ops::add(sum[g], Ops::mul(Ops::loadWidenEveryOther(src + 2 * (i + g * W) + 1 - k), tap));
         }
-#pragma GCC unroll 8
+LINTAQ_UNROLL
         for (int g = 0; g < G; ++g)
             Ops::storeNarrow(dest + i + g * W, sum[g]);
     }
