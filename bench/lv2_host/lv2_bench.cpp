@@ -12,7 +12,13 @@
 //                   pass is reported (3)
 //   --bundle DIR    load this bundle folder in addition to LV2_PATH
 //   -c SYM=VAL      a control value for every row, before the row's own
+//   --measure F,F,...  also measure each row's magnitude response at these
+//                   frequencies (Hz) and print it in dB
+//   --target NAME DB,DB,...  the response the rows given after it should
+//                   have at the --measure frequencies; deviations are printed
 //
+// VAL is a number or, for a port with scale points, one of their labels
+// (LSP's "mode=FIR"). A value outside the port's range is warned about.
 // A plugin with two audio inputs and two outputs runs once; one with one of
 // each runs as two instances, one per channel, so every row costs a stereo
 // signal. Atom ports get an empty sequence; the host offers urid:map and
@@ -26,6 +32,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -156,9 +163,17 @@ Signal load(const std::string &path)
 
 // --- one row: a plugin with its settings ---------------------------------
 
+using Setting = std::pair<std::string, std::string>; // symbol, value as given
+
+struct Target {
+    std::string name;
+    std::vector<double> db;
+};
+
 struct Row {
     std::string label, uri;
-    std::vector<std::pair<std::string, float>> controls;
+    std::vector<Setting> controls;
+    const Target *target = nullptr;
 };
 
 struct Instance {
@@ -190,7 +205,36 @@ struct Prepared {
     std::vector<double> passCpu;
     double worstBlock = 0;
     float latency = -1;
+    std::vector<double> responseL, responseR; // dB at the --measure frequencies
 };
+
+// A control value: a number, or the label of one of the port's scale points.
+float controlValue(const LilvPlugin *plugin, const LilvPort *port, const Row &row, const Setting &setting)
+{
+    const std::string &text = setting.second;
+    char *end = nullptr;
+    const float v = std::strtof(text.c_str(), &end);
+    if (end != text.c_str() && *end == '\0')
+        return v;
+    LilvScalePoints *points = lilv_port_get_scale_points(plugin, port);
+    std::string known;
+    float found = NAN;
+    if (points != nullptr) {
+        LILV_FOREACH(scale_points, it, points)
+        {
+            const LilvScalePoint *sp = lilv_scale_points_get(points, it);
+            const std::string label = lilv_node_as_string(lilv_scale_point_get_label(sp));
+            if (label == text)
+                found = lilv_node_as_float(lilv_scale_point_get_value(sp));
+            known += (known.empty() ? "" : ", ") + ("'" + label + "'");
+        }
+        lilv_scale_points_free(points);
+    }
+    if (std::isnan(found))
+        fail(row.uri + ": '" + text + "' is neither a number nor a label of port '" + setting.first +
+             "'" + (known.empty() ? std::string() : " (labels: " + known + ")"));
+    return found;
+}
 
 Instance instantiate(LilvWorld *world, const LilvPlugin *plugin, const Row &row, double rate,
                      int block, Features &features)
@@ -201,8 +245,8 @@ Instance instantiate(LilvWorld *world, const LilvPlugin *plugin, const Row &row,
         fail(row.uri + ": instantiate failed");
     const uint32_t n = lilv_plugin_get_num_ports(plugin);
     in.controls.assign(n, 0.0f);
-    std::vector<float> defaults(n, 0.0f);
-    lilv_plugin_get_port_ranges_float(plugin, nullptr, nullptr, defaults.data());
+    std::vector<float> defaults(n, 0.0f), mins(n, NAN), maxs(n, NAN);
+    lilv_plugin_get_port_ranges_float(plugin, mins.data(), maxs.data(), defaults.data());
     for (size_t i = 0; i < n; ++i)
         in.controls[i] = std::isnan(defaults[i]) ? 0.0f : defaults[i];
     if (lilv_plugin_has_latency(plugin))
@@ -212,13 +256,20 @@ Instance instantiate(LilvWorld *world, const LilvPlugin *plugin, const Row &row,
     LilvNode *input = uri(LV2_CORE__InputPort), *audio = uri(LV2_CORE__AudioPort);
     LilvNode *control = uri(LV2_CORE__ControlPort), *atom = uri(LV2_ATOM__AtomPort);
     LilvNode *optional = uri(LV2_CORE__connectionOptional);
-    for (const auto &[sym, value] : row.controls) {
-        LilvNode *s = lilv_new_string(world, sym.c_str());
+    for (const Setting &setting : row.controls) {
+        LilvNode *s = lilv_new_string(world, setting.first.c_str());
         const LilvPort *port = lilv_plugin_get_port_by_symbol(plugin, s);
         lilv_node_free(s);
         if (port == nullptr || !lilv_port_is_a(plugin, port, control))
-            fail(row.uri + ": no control port '" + sym + "'");
-        in.controls[lilv_port_get_index(plugin, port)] = value;
+            fail(row.uri + ": no control port '" + setting.first + "'");
+        const uint32_t index = lilv_port_get_index(plugin, port);
+        const float value = controlValue(plugin, port, row, setting);
+        // A mistaken unit (dB on a linear gain port) often shows as this.
+        if (value < mins[index] || value > maxs[index])
+            std::fprintf(stderr, "lintaq_lv2_bench: warning: %s: %s=%g is outside [%g, %g]\n",
+                         row.label.c_str(), setting.first.c_str(), static_cast<double>(value),
+                         static_cast<double>(mins[index]), static_cast<double>(maxs[index]));
+        in.controls[index] = value;
     }
     in.atoms.reserve(n);
     for (uint32_t i = 0; i < n; ++i) {
@@ -246,16 +297,45 @@ Instance instantiate(LilvWorld *world, const LilvPlugin *plugin, const Row &row,
     return in;
 }
 
+// Runs one block of n frames of both channels through a row's instances;
+// returns the CPU seconds spent inside run().
+double runBlock(Prepared &p, float *const in[2], float *const out[2], uint32_t n)
+{
+    const size_t perInstance = p.instances[0].audioIn.size();
+    double cpu = 0;
+    for (size_t k = 0; k < p.instances.size(); ++k) {
+        Instance &inst = p.instances[k];
+        for (size_t a = 0; a < perInstance; ++a) {
+            const size_t c = perInstance == 2 ? a : k;
+            lilv_instance_connect_port(inst.lilv, inst.audioIn[a], in[c]);
+            lilv_instance_connect_port(inst.lilv, inst.audioOut[a], out[c]);
+        }
+        for (auto &atom : inst.atoms)
+            atom.reset();
+        const double t0 = threadCpuSeconds();
+        lilv_instance_run(inst.lilv, n);
+        cpu += threadCpuSeconds() - t0;
+    }
+    return cpu;
+}
+
+float reportedLatency(const Prepared &p)
+{
+    const Instance &first = p.instances[0];
+    return first.latencyPort != UINT32_MAX ? first.controls[first.latencyPort] : -1.0f;
+}
+
 // Runs one pass of the whole signal through a row; returns its CPU seconds.
 double runPass(Prepared &p, const Signal &s, int block)
 {
     const size_t total = s.frames();
-    const size_t perInstance = p.instances[0].audioIn.size();
     std::vector<float> in[2], out[2];
     for (int c = 0; c < 2; ++c) {
         in[c].assign(static_cast<size_t>(block), 0.0f);
         out[c].assign(static_cast<size_t>(block), 0.0f);
     }
+    float *const inPtr[2] = {in[0].data(), in[1].data()};
+    float *const outPtr[2] = {out[0].data(), out[1].data()};
     for (Instance &inst : p.instances)
         lilv_instance_activate(inst.lilv);
     double cpu = 0;
@@ -263,43 +343,149 @@ double runPass(Prepared &p, const Signal &s, int block)
         const auto n = static_cast<uint32_t>(std::min(total - pos, static_cast<size_t>(block)));
         for (int c = 0; c < 2; ++c)
             std::memcpy(in[c].data(), s.ch[c].data() + pos, sizeof(float) * n);
-        double blockCpu = 0;
-        for (size_t k = 0; k < p.instances.size(); ++k) {
-            Instance &inst = p.instances[k];
-            for (size_t a = 0; a < perInstance; ++a) {
-                const size_t c = perInstance == 2 ? a : k;
-                lilv_instance_connect_port(inst.lilv, inst.audioIn[a], in[c].data());
-                lilv_instance_connect_port(inst.lilv, inst.audioOut[a], out[c].data());
-            }
-            for (auto &atom : inst.atoms)
-                atom.reset();
-            const double t0 = threadCpuSeconds();
-            lilv_instance_run(inst.lilv, n);
-            blockCpu += threadCpuSeconds() - t0;
-        }
+        const double blockCpu = runBlock(p, inPtr, outPtr, n);
         cpu += blockCpu;
         p.worstBlock = std::max(p.worstBlock, blockCpu);
     }
-    const Instance &first = p.instances[0];
-    if (first.latencyPort != UINT32_MAX)
-        p.latency = first.controls[first.latencyPort];
+    p.latency = reportedLatency(p);
     for (Instance &inst : p.instances)
         lilv_instance_deactivate(inst.lilv);
     return cpu;
 }
 
-bool parseSetting(const std::string &arg, std::pair<std::string, float> &out)
+// The magnitude of sum(w[i] x[i] e^(-j omega i)) over a stretch of samples:
+// one bin of a windowed DFT, at any frequency.
+double windowedBin(const float *x, size_t n, double omega)
+{
+    // 4-term Blackman-Harris: its side lobes (-92 dB) keep the other
+    // tones out of the bin.
+    const double a0 = 0.35875, a1 = 0.48829, a2 = 0.14128, a3 = 0.01168;
+    const double step = 2.0 * M_PI / static_cast<double>(n);
+    double re = 0, im = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double t = step * static_cast<double>(i);
+        const double w = a0 - a1 * std::cos(t) + a2 * std::cos(2 * t) - a3 * std::cos(3 * t);
+        const double phase = omega * static_cast<double>(i);
+        re += w * x[i] * std::cos(phase);
+        im -= w * x[i] * std::sin(phase);
+    }
+    return std::hypot(re, im);
+}
+
+// The row's gain in dB at each frequency, both channels: a steady sum of
+// equal sines goes through a freshly activated plugin; after its reported
+// latency and two seconds to settle (smoothed parameters, filter tails),
+// one second of output is compared with one second of input, bin by bin.
+// Linear plugins give each tone its own gain, so one run covers them all.
+void measureResponse(Prepared &p, double rate, int block, const std::vector<double> &freqs)
+{
+    const auto settle = static_cast<size_t>(2 * rate), window = static_cast<size_t>(rate);
+    const size_t limit = static_cast<size_t>(60 * rate) + settle + window;
+    const double amplitude = 0.5 / static_cast<double>(freqs.size());
+    std::vector<float> in[2], out[2];
+    for (Instance &inst : p.instances)
+        lilv_instance_activate(inst.lilv);
+    size_t pos = 0, start = SIZE_MAX;
+    while (start == SIZE_MAX || pos < start + window) {
+        const auto n = static_cast<uint32_t>(block);
+        for (int c = 0; c < 2; ++c) {
+            in[c].resize(pos + n);
+            out[c].resize(pos + n);
+        }
+        for (size_t i = pos; i < pos + n; ++i) {
+            double x = 0;
+            for (size_t k = 0; k < freqs.size(); ++k) // spread phases keep the peak low
+                x += amplitude * std::sin(2 * M_PI * freqs[k] * static_cast<double>(i) / rate + 2.4 * static_cast<double>(k));
+            in[0][i] = in[1][i] = static_cast<float>(x);
+        }
+        float *const inPtr[2] = {in[0].data() + pos, in[1].data() + pos};
+        float *const outPtr[2] = {out[0].data() + pos, out[1].data() + pos};
+        runBlock(p, inPtr, outPtr, n);
+        pos += n;
+        const float latency = reportedLatency(p);
+        const size_t delay = latency > 0 ? static_cast<size_t>(latency) : 0;
+        start = delay + settle;
+        if (start + window > limit)
+            fail(p.row.label + ": reported latency too long to measure (" + std::to_string(delay) + ")");
+    }
+    for (Instance &inst : p.instances)
+        lilv_instance_deactivate(inst.lilv);
+    for (double f : freqs) {
+        const double omega = 2 * M_PI * f / rate;
+        const double ref = windowedBin(in[0].data() + settle, window, omega);
+        p.responseL.push_back(20 * std::log10(windowedBin(out[0].data() + start, window, omega) / ref));
+        p.responseR.push_back(20 * std::log10(windowedBin(out[1].data() + start, window, omega) / ref));
+    }
+}
+
+std::vector<double> parseList(const std::string &text)
+{
+    std::vector<double> v;
+    std::stringstream ss(text);
+    std::string item;
+    while (std::getline(ss, item, ',')) {
+        char *end = nullptr;
+        const double x = std::strtod(item.c_str(), &end);
+        if (item.empty() || end == item.c_str() || *end != '\0' || !std::isfinite(x))
+            fail("bad number '" + item + "' in list '" + text + "'");
+        v.push_back(x);
+    }
+    if (v.empty())
+        fail("empty list");
+    return v;
+}
+
+// SYM=VALUE, the value checked against the port when the plugin is known.
+bool parseSetting(const std::string &arg, Setting &out)
 {
     const size_t eq = arg.find('=');
-    if (eq == std::string::npos || eq == 0)
+    if (eq == std::string::npos || eq == 0 || arg[0] == '-' || eq + 1 == arg.size())
         return false;
-    char *end = nullptr;
-    const std::string value = arg.substr(eq + 1);
-    const float v = std::strtof(value.c_str(), &end);
-    if (end == value.c_str() || *end != '\0')
-        return false;
-    out = {arg.substr(0, eq), v};
+    out = {arg.substr(0, eq), arg.substr(eq + 1)};
     return true;
+}
+
+// Measured gain per row and frequency, with the deviation from the row's
+// target beside it; the worst deviation closes the line. Only the left
+// channel is shown: a right channel that differs is flagged.
+void printResponses(const std::vector<std::unique_ptr<Prepared>> &rows, const std::vector<double> &freqs)
+{
+    std::printf("\nmagnitude response in dB, measured (deviation from target)\n%-24s", "row");
+    for (double f : freqs) {
+        char head[32];
+        std::snprintf(head, sizeof head, "%g Hz", f);
+        std::printf(" %15s", head);
+    }
+    std::printf(" %9s\n", "max |dev|");
+    const Target *shown = nullptr;
+    for (const auto &p : rows) {
+        const Target *t = p->row.target;
+        if (t != nullptr && t != shown) {
+            std::printf("%-24s", ("target: " + t->name).c_str());
+            for (double db : t->db)
+                std::printf(" %15.2f", db);
+            std::printf("\n");
+            shown = t;
+        }
+        std::printf("%-24s", p->row.label.c_str());
+        double worst = 0, channels = 0;
+        for (size_t i = 0; i < freqs.size(); ++i) {
+            const double db = p->responseL[i];
+            channels = std::max(channels, std::fabs(db - p->responseR[i]));
+            if (t != nullptr) {
+                const double dev = db - t->db[i];
+                worst = std::max(worst, std::fabs(dev));
+                std::printf(" %7.2f (%+5.2f)", db, dev);
+            } else {
+                std::printf(" %15.2f", db);
+            }
+        }
+        if (t != nullptr)
+            std::printf(" %9.2f", worst);
+        if (channels > 0.05)
+            std::printf("  right channel differs by up to %.2f dB", channels);
+        std::printf("\n");
+    }
 }
 
 } // namespace
@@ -309,8 +495,11 @@ int main(int argc, char **argv)
     double rate = 48000, seconds = 60;
     int block = 1024, repeat = 3;
     std::string input, bundle;
-    std::vector<std::pair<std::string, float>> common;
+    std::vector<Setting> common;
     std::vector<Row> rows;
+    std::vector<double> measureAt;
+    // Stable addresses: rows point at the target given before them.
+    std::vector<std::unique_ptr<Target>> targets;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -330,8 +519,15 @@ int main(int argc, char **argv)
             repeat = std::atoi(next().c_str());
         else if (a == "--bundle")
             bundle = next();
-        else if (a == "-c") {
-            std::pair<std::string, float> s;
+        else if (a == "--measure")
+            measureAt = parseList(next());
+        else if (a == "--target") {
+            auto t = std::make_unique<Target>();
+            t->name = next();
+            t->db = parseList(next());
+            targets.push_back(std::move(t));
+        } else if (a == "-c") {
+            Setting s;
             if (!parseSetting(next(), s))
                 fail("bad setting '" + std::string(argv[i]) + "', want SYM=VALUE");
             common.push_back(s);
@@ -340,7 +536,8 @@ int main(int argc, char **argv)
             r.label = next();
             r.uri = next();
             r.controls = common;
-            std::pair<std::string, float> s;
+            r.target = targets.empty() ? nullptr : targets.back().get();
+            Setting s;
             while (i + 1 < argc && parseSetting(argv[i + 1], s)) {
                 r.controls.push_back(s);
                 ++i;
@@ -354,6 +551,17 @@ int main(int argc, char **argv)
         fail("no --row given");
     if (block < 1 || repeat < 1 || !(rate > 0) || !(seconds > 0))
         fail("block, repeat, rate and seconds must be positive");
+    for (size_t i = 0; i < measureAt.size(); ++i) {
+        if (!(measureAt[i] > 0) || !(measureAt[i] < rate / 2))
+            fail("measure frequencies must lie between 0 and half the rate");
+        // The window's main lobe is 4 Hz wide each side over one second.
+        for (size_t j = 0; j < i; ++j)
+            if (std::fabs(measureAt[i] - measureAt[j]) < 5)
+                fail("measure frequencies must lie 5 Hz apart at least");
+    }
+    for (const auto &t : targets)
+        if (t->db.size() != measureAt.size())
+            fail("target '" + t->name + "' needs one value per --measure frequency");
 
     const Signal signal = input.empty() ? generate(rate, seconds) : load(input);
     LilvWorld *world = lilv_world_new();
@@ -416,6 +624,11 @@ int main(int argc, char **argv)
         std::printf("%-24s %14.3f %10.1f %14.3f %10s  %s%s\n", p->row.label.c_str(), perMinute,
                     audioSeconds / cpu, p->worstBlock * 1e3, latency, p->row.uri.c_str(),
                     p->instances.size() == 2 ? " (x2 mono)" : "");
+    }
+    if (!measureAt.empty()) {
+        for (auto &p : prepared)
+            measureResponse(*p, signal.rate, block, measureAt);
+        printResponses(prepared, measureAt);
     }
     for (auto &p : prepared)
         for (Instance &inst : p->instances)
