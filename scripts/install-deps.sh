@@ -8,6 +8,14 @@ packages=(
   libsndfile1-dev nlohmann-json3-dev librsvg2-bin
   lv2-dev lilv-utils lv2file liblilv-dev sordi
 )
+# With --bench, also the peer LV2 equalisers that bench/lv2_host/run_compare.sh
+# measures beside ours; the tests never need them.
+bench_packages=(lsp-plugins-lv2 x42-plugins)
+case "${1:-}" in
+  "") ;;
+  --bench) packages+=("${bench_packages[@]}") ;;
+  *) echo "usage: $0 [--bench]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
