@@ -551,8 +551,10 @@ int main(int argc, char **argv)
         fail("no --row given");
     if (block < 1 || repeat < 1 || !(rate > 0) || !(seconds > 0))
         fail("block, repeat, rate and seconds must be positive");
+
+    const Signal signal = input.empty() ? generate(rate, seconds) : load(input);
     for (size_t i = 0; i < measureAt.size(); ++i) {
-        if (!(measureAt[i] > 0) || !(measureAt[i] < rate / 2))
+        if (!(measureAt[i] > 0) || !(measureAt[i] < signal.rate / 2))
             fail("measure frequencies must lie between 0 and half the rate");
         // The window's main lobe is 4 Hz wide each side over one second.
         for (size_t j = 0; j < i; ++j)
@@ -562,8 +564,6 @@ int main(int argc, char **argv)
     for (const auto &t : targets)
         if (t->db.size() != measureAt.size())
             fail("target '" + t->name + "' needs one value per --measure frequency");
-
-    const Signal signal = input.empty() ? generate(rate, seconds) : load(input);
     LilvWorld *world = lilv_world_new();
     lilv_world_load_all(world);
     if (!bundle.empty()) {

@@ -80,12 +80,13 @@ target_fil4=$("$curve" --rate $rate --at $at "${fil4_curve[@]}")
 stereo=urn:lintaq:lv2:stereo
 lsp_uri=http://lsp-plug.in/plugins/lv2/para_equalizer_x16_stereo
 fil4_uri='http://gareus.org/oss/lv2/fil4#stereo'
+# Ours with the frame noise on, the costlier setting.
 rows=(--target "12 bands" "$target")
 for q in 0 1 2 3; do rows+=(--row "lintaq mode $q" $stereo quality=$q oversample=0 noise=1 "${ours[@]}"); done
 for m in IIR FIR FFT; do rows+=(--row "LSP x16 $m" $lsp_uri "mode=$m" "${lsp[@]}"); done
-rows+=(--target "12 bands, 2x" "$target2x")
+rows+=(--target "12 bands 2x" "$target2x")
 for q in 0 1 2 3; do rows+=(--row "lintaq mode $q 2x" $stereo quality=$q oversample=1 noise=1 "${ours[@]}"); done
-rows+=(--target "fil4's 8 of 12 bands" "$target_fil4")
+rows+=(--target "fil4's 8 bands" "$target_fil4")
 rows+=(--row "x42 fil4 (8 of 12)" "$fil4_uri" "${fil4[@]}")
 
 exec nice "$bench" --rate $rate --block 1024 --measure $at "$@" "${rows[@]}"
