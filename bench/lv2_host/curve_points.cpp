@@ -10,11 +10,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "lintaq.h"
+#include "number_list.h"
 
 namespace {
 
@@ -27,17 +27,9 @@ namespace {
 std::vector<double> numbers(const std::string &text, size_t want)
 {
     std::vector<double> v;
-    std::stringstream ss(text);
-    std::string item;
-    while (std::getline(ss, item, ',')) {
-        char *end = nullptr;
-        const double x = std::strtod(item.c_str(), &end);
-        if (item.empty() || *end != '\0' || !std::isfinite(x))
-            fail("bad number '" + item + "' in '" + text + "'");
-        v.push_back(x);
-    }
-    if (v.empty() || (want != 0 && v.size() != want))
-        fail("'" + text + "' needs " + (want != 0 ? std::to_string(want) : std::string("some")) + " values");
+    if (!parseNumberList(text, v) || (want != 0 && v.size() != want))
+        fail("'" + text + "' needs " + (want != 0 ? std::to_string(want) : std::string("some")) +
+             " comma-separated numbers");
     return v;
 }
 

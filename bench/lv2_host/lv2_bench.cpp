@@ -32,7 +32,6 @@
 #include <ctime>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,6 +42,8 @@
 #include <lv2/parameters/parameters.h>
 #include <lv2/urid/urid.h>
 #include <sndfile.h>
+
+#include "number_list.h"
 
 namespace {
 
@@ -421,17 +422,8 @@ void measureResponse(Prepared &p, double rate, int block, const std::vector<doub
 std::vector<double> parseList(const std::string &text)
 {
     std::vector<double> v;
-    std::stringstream ss(text);
-    std::string item;
-    while (std::getline(ss, item, ',')) {
-        char *end = nullptr;
-        const double x = std::strtod(item.c_str(), &end);
-        if (item.empty() || end == item.c_str() || *end != '\0' || !std::isfinite(x))
-            fail("bad number '" + item + "' in list '" + text + "'");
-        v.push_back(x);
-    }
-    if (v.empty())
-        fail("empty list");
+    if (!parseNumberList(text, v))
+        fail("bad list of numbers '" + text + "'");
     return v;
 }
 
