@@ -12,7 +12,6 @@ import lintaq
 x2 = np.zeros((2, 100), np.float32)
 BAD = [
     (lambda: lintaq.Peak(0), ValueError, "freq 0 Hz must be above 0"),
-    (lambda: lintaq.Peak(float("nan"), 3), ValueError, "freq nan Hz"),
     (lambda: lintaq.Peak(1000, 31), ValueError, "gain 31 dB must lie within ±30"),
     (lambda: lintaq.LowShelf(1000, float("inf")), ValueError, "not a finite number of dB"),
     (lambda: lintaq.Peak(1000, 0, 0), ValueError, "q 0 must be above 0 and at most 100"),
@@ -21,7 +20,6 @@ BAD = [
     (lambda: lintaq.Peak(1000, channel="centre"), ValueError, "unknown channel 'centre'"),
     (lambda: lintaq.Peak(1000, off="yes"), TypeError, "off must be True or False"),
     (lambda: lintaq.HighPass(1000, gain=3), TypeError, "gain"),
-    (lambda: lintaq.Band(1000), TypeError, "Band is abstract"),
     (lambda: lintaq.equalize(x2, 48000, [lintaq.Peak(100 * (i + 1)) for i in range(13)]), ValueError,
      "13 bands given; the equaliser has 12"),
     (lambda: lintaq.equalize(x2, 44100, [lintaq.HighPass(30), lintaq.Peak(20001)]), ValueError,
@@ -29,11 +27,9 @@ BAD = [
     (lambda: lintaq.equalize(x2, 48000, ["peak,freq=1000"]), TypeError, "band 1: expected Peak"),
     (lambda: lintaq.equalize(x2.astype(np.int16), 48000, []), TypeError, "dtype int16"),
     (lambda: lintaq.equalize(np.zeros((3, 100)), 48000, []), ValueError, r"shape \(3, 100\)"),
-    (lambda: lintaq.equalize(np.zeros((2, 2, 2)), 48000, []), ValueError, "expected mono"),
     (lambda: lintaq.equalize(np.array([0.0, 1e39]), 48000, []), ValueError, r"non-finite value \(inf\) at sample 1"),
     (lambda: lintaq.equalize(x2, 0, []), ValueError, "rate 0 must be a whole number of Hz"),
     (lambda: lintaq.equalize(x2, 44100.5, []), ValueError, "rate 44100.5"),
-    (lambda: lintaq.equalize(x2, "48000", []), TypeError, "rate must be a whole number"),
     (lambda: lintaq.equalize(x2, 48000, [], mode=4), ValueError, "mode 4 is not 0, 1, 2 or 3"),
     (lambda: lintaq.equalize(x2, 48000, [], block=0), ValueError, "block 0"),
     (lambda: lintaq.Equalizer(48000, 3), ValueError, "channels 3 must be 1"),
