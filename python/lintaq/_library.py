@@ -3,7 +3,8 @@
 The library is looked for, in this order:
 
 1. next to this package (a ``liblintaq.so*`` file copied into its folder);
-2. the file named by the environment variable ``LINTAQ_LIBRARY``;
+2. the file named by the environment variable ``LINTAQ_LIBRARY`` (or the
+   ``liblintaq.so`` in the folder it names, such as a build folder);
 3. the system's library path (``liblintaq.so.1``, then what
    ``ctypes.util.find_library("lintaq")`` reports).
 
@@ -94,7 +95,8 @@ def _candidates() -> list[tuple[str, str]]:
         out.append(("next to the package", f"{here}/liblintaq.so (no such file)"))
     env = os.environ.get(ENV_VAR)
     if env:
-        out.append((f"${ENV_VAR}", env))
+        # A build folder will do as well as the file in it.
+        out.append((f"${ENV_VAR}", os.path.join(env, "liblintaq.so") if os.path.isdir(env) else env))
     else:
         out.append((f"${ENV_VAR}", "(not set)"))
     out.append(("system library path", "liblintaq.so.1"))

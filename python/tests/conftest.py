@@ -6,12 +6,14 @@ run by hand, both default to the build/ folder of this repository.
 
 import gc
 import os
+import sys
 from pathlib import Path
 
 import numpy as np
 import pytest
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "python"))  # the package in this tree, not an installed one
 os.environ.setdefault("LINTAQ_LIBRARY", str(REPO / "build" / "liblintaq.so"))
 CLI = Path(os.environ.get("LINTAQ_CLI", REPO / "build" / "tools" / "lintaq" / "lintaq"))
 

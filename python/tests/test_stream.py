@@ -23,7 +23,7 @@ def stream(x, blocks=None, **kw):
         return np.concatenate([eq.process(x[:, a:b]) for a, b in blocks], axis=1)
 
 
-@settings(max_examples=25, deadline=None)
+@settings(max_examples=25, deadline=None, database=None)
 @given(sizes=st.lists(st.integers(0, 7000), min_size=1, max_size=12),
        how=st.lists(st.sampled_from(["first", "last", "inplace-first", "inplace-last"]), min_size=12, max_size=12))
 def test_blocks_of_any_size_and_layout_equal_one_call(sizes, how):
