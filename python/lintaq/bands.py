@@ -174,6 +174,8 @@ def check_bands(bands: Iterable[Band], rate: int, mode: int | None = None) -> tu
     if isinstance(bands, Band):
         bands = (bands,)
     try:
+        if isinstance(bands, (str, bytes)):
+            raise TypeError
         out = tuple(bands)
     except TypeError:
         raise TypeError(f"bands must be a sequence of band records, not {bands!r}") from None
