@@ -262,10 +262,12 @@ class Equalizer:
         is written into ``block`` (which must then be a writable float32
         array) and ``block`` is returned.
 
-        Raises ValueError for NaN or infinite samples (they would enter the
-        filters' carried state and spoil the rest of the stream), for a
-        shape that does not match the channel count and on a closed
-        instance; TypeError for a non-float block.
+        NaN and infinite samples (also values beyond the float32 range) are
+        taken as silence, with a :class:`LintaqWarning` saying how many and
+        where the first was, as the command-line tool does.
+
+        Raises ValueError for a shape that does not match the channel count
+        and on a closed instance; TypeError for a non-float block.
         """
         arr = np.asarray(block) if not isinstance(block, np.ndarray) else block
         if arr.dtype.kind != "f":
@@ -277,9 +279,9 @@ class Equalizer:
             raise TypeError("inplace=True needs a writable numpy float32 array")
         found, view = self._layout_of(arr, layout)
         direct = inplace and view.strides[1] == 4  # rows already contiguous: filter them where they are
-        with np.errstate(over="ignore"):  # values beyond float32 become inf, refused just below
+        with np.errstate(over="ignore"):  # values beyond float32 become inf, silenced just below
             work = view if direct else np.array(view, dtype=np.float32, order="C")
-        _check_finite(work, found)
+        _silence_nonfinite(work)
         with self._lock:
             self._run(work)
         if arr.ndim == 2 and arr.shape[0] != arr.shape[1]:
@@ -292,14 +294,20 @@ class Equalizer:
         return out.reshape(arr.shape)
 
 
-def _check_finite(planar: np.ndarray, layout: str) -> None:
-    if planar.size and not np.isfinite(planar).all():
-        c, i = (int(v[0]) for v in np.nonzero(~np.isfinite(planar)))
+def _silence_nonfinite(planar: np.ndarray) -> None:
+    # In the engine a NaN would enter the filters' carried state; silence
+    # keeps the rest of the stream intact.
+    bad = ~np.isfinite(planar)
+    if planar.size and bad.any():
+        c, i = (int(v[0]) for v in np.nonzero(bad))
         where = f"sample {i}" + (f", channel {c}" if planar.shape[0] > 1 else "")
-        raise ValueError(
-            f"the audio holds a non-finite value ({planar[c, i]}) at {where}: NaN and infinity "
-            "would spoil the filters' state; replace them (e.g. np.nan_to_num) first"
+        warnings.warn(
+            f"the audio held {int(bad.sum())} non-finite sample(s) (NaN or infinity, the first at "
+            f"{where}); they were taken as silence",
+            LintaqWarning,
+            stacklevel=3,
         )
+        planar[bad] = 0.0
 
 
 def equalize(
@@ -329,8 +337,9 @@ def equalize(
     ``block`` feeds the engine that many samples per call instead of all
     at once (same result; for measuring).
 
-    Raises ValueError for non-finite samples, bad shapes and settings,
-    TypeError for non-float audio. Releases the interpreter lock while the
+    NaN and infinite samples are taken as silence, with a
+    :class:`LintaqWarning`, as the command-line tool does. Raises
+    ValueError for bad shapes and settings, TypeError for non-float audio. Releases the interpreter lock while the
     engine filters, so several calls run in parallel on separate threads.
     """
     arr = np.asarray(audio)
@@ -359,7 +368,7 @@ def equalize(
         buf = np.zeros((channels, n + lat), dtype=np.float32)
         with np.errstate(over="ignore"):
             buf[:, :n] = view
-        _check_finite(buf[:, :n], found)
+        _silence_nonfinite(buf[:, :n])
         with eq._lock:
             if block is None:
                 eq._run(buf)

@@ -27,7 +27,6 @@ BAD = [
     (lambda: lintaq.equalize(x2, 48000, ["peak,freq=1000"]), TypeError, "band 1: expected Peak"),
     (lambda: lintaq.equalize(x2.astype(np.int16), 48000, []), TypeError, "dtype int16"),
     (lambda: lintaq.equalize(np.zeros((3, 100)), 48000, []), ValueError, r"shape \(3, 100\)"),
-    (lambda: lintaq.equalize(np.array([0.0, 1e39]), 48000, []), ValueError, r"non-finite value \(inf\) at sample 1"),
     (lambda: lintaq.equalize(x2, 0, []), ValueError, "rate 0 must be a whole number of Hz"),
     (lambda: lintaq.equalize(x2, 44100.5, []), ValueError, "rate 44100.5"),
     (lambda: lintaq.equalize(x2, 48000, [], mode=4), ValueError, "mode 4 is not 0, 1, 2 or 3"),

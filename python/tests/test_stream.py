@@ -7,7 +7,7 @@ import weakref
 
 import numpy as np
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import example, given, settings, strategies as st
 
 import lintaq
 from conftest import SMILE, bits, noise
@@ -24,6 +24,7 @@ def stream(x, blocks=None, **kw):
 
 
 @settings(max_examples=25, deadline=None, database=None)
+@example(sizes=[0, 0, 2078, 2], how=["first"] * 3 + ["last"] * 9)  # a (2, 2) block fits both layouts
 @given(sizes=st.lists(st.integers(0, 7000), min_size=1, max_size=12),
        how=st.lists(st.sampled_from(["first", "last", "inplace-first", "inplace-last"]), min_size=12, max_size=12))
 def test_blocks_of_any_size_and_layout_equal_one_call(sizes, how):
@@ -33,7 +34,8 @@ def test_blocks_of_any_size_and_layout_equal_one_call(sizes, how):
     with lintaq.Equalizer(48000, 2, mode=3, noise=False, bands=ROUTED) as eq:
         for n, h in zip(sizes, how):
             block = x[:, at:at + n].copy() if h.endswith("first") else x[:, at:at + n].T.copy()
-            y = eq.process(block, inplace=h.startswith("inplace"))
+            layout = "channels_" + h.split("-")[-1] if n == 2 else None  # (2, 2) fits both
+            y = eq.process(block, inplace=h.startswith("inplace"), layout=layout)
             assert (y is block) == h.startswith("inplace") and y.shape == block.shape
             out.append(y if h.endswith("first") else y.T)
             at += n
