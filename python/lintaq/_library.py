@@ -70,8 +70,9 @@ def _declare(lib: ctypes.CDLL) -> None:
         "LintaqExit": (None, [inst]),
         "LintaqGetLatency": (ctypes.c_int, [inst]),
         "LintaqGetVersion": (ctypes.c_int, []),
-        "LintaqProc": (None, [inst, fptr, ctypes.c_int]),
-        "LintaqProcST": (None, [inst, fptr, fptr, ctypes.c_int]),
+        # Sample arrays go by address: cheaper per call than a typed pointer.
+        "LintaqProc": (None, [inst, ctypes.c_void_p, ctypes.c_int]),
+        "LintaqProcST": (None, [inst, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]),
         "InitPeqGraph": (graph, [params, ctypes.c_int, ctypes.c_float, ctypes.c_float]),
         "ExitPeqGraph": (None, [graph]),
         "LintaqGraph": (None, [params, graph, fptr, ctypes.c_int]),

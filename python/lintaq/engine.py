@@ -43,10 +43,6 @@ def _release(lib: ctypes.CDLL, handle: int) -> None:
         _live -= 1
 
 
-def _fptr(row: np.ndarray) -> "ctypes._Pointer[ctypes.c_float]":
-    return row.ctypes.data_as(ctypes.POINTER(ctypes.c_float))
-
-
 class Equalizer:
     """One engine instance: a mono or stereo stream equalised block by block.
 
@@ -240,13 +236,14 @@ class Equalizer:
         """Equalises a float32 (channels, n) array with contiguous rows in place; the lock is held."""
         handle = self._live_handle()
         n = planar.shape[1]
+        left = planar.ctypes.data
+        right = left + planar.strides[0]
         for start in range(0, max(n, 1), _MAX_CALL):
-            part = planar[:, start : start + _MAX_CALL]
-            m = part.shape[1]
+            m, at = min(n - start, _MAX_CALL), 4 * start
             if self._channels == 2:
-                self._lib.LintaqProcST(handle, _fptr(part[0]), _fptr(part[1]), m)
+                self._lib.LintaqProcST(handle, left + at, right + at, m)
             else:
-                self._lib.LintaqProc(handle, _fptr(part[0]), m)
+                self._lib.LintaqProc(handle, left + at, m)
 
     def process(self, block: np.ndarray, *, inplace: bool = False, layout: Optional[Layout] = None) -> np.ndarray:
         """Equalises the next block of the stream.
