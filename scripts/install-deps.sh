@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libbenchmark-dev
   libsndfile1-dev nlohmann-json3-dev librsvg2-bin
   lv2-dev lilv-utils lv2file liblilv-dev sordi
+  python3 python3-numpy python3-pytest python3-hypothesis python3-soundfile
+  python3-matplotlib python3-venv python3-setuptools python3-pip
 )
 # With --bench, also the peer LV2 equalisers that bench/lv2_host/run_compare.sh
 # measures beside ours; the tests never need them.

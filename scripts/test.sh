@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the release build, then the same
-# suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up, builds and runs every test: the release build and the Python
+# package, then the same C++ suite built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -9,6 +10,11 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLINTAQ_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+# The Python package against the library and tool just built (Debian's
+# interpreter, which has the Debian numpy, pytest and hypothesis).
+LINTAQ_LIBRARY="$PWD/build/liblintaq.so" LINTAQ_CLI="$PWD/build/tools/lintaq/lintaq" \
+  /usr/bin/python3 -m pytest -p no:cacheprovider -q -rs python/tests
 
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTAQ_WERROR=ON \

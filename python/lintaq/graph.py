@@ -1,0 +1,197 @@
+"""The equaliser's curve: drawn from the library's response graph, or
+measured from the engine's impulse response."""
+
+from __future__ import annotations
+
+import ctypes
+import dataclasses
+from typing import Iterable, NamedTuple, Optional
+
+import numpy as np
+
+from ._library import PeqGraph, library
+from .bands import Band, check_bands, check_flag, check_rate, make_params
+from .engine import Equalizer
+
+__all__ = ["Response", "Curve", "response", "measured_response", "VIEWS"]
+
+#: What a total may count: "mono" every band that is on; "both" the bands on
+#: both channels; "left"/"right"/"mid"/"side" those plus the bands on it.
+VIEWS = ("mono", "both", "left", "right", "mid", "side")
+LOWEST_HZ = 20.0
+HIGHEST_HZ = 20000.0
+
+
+class Response(NamedTuple):
+    """Drawn response: ``freqs`` (Hz, float32, shape (m,)), ``bands`` (dB,
+    shape (len(bands), m), every band's own curve whether on or off) and
+    ``total`` (dB, shape (m,), the sum over the bands the view counts)."""
+
+    freqs: np.ndarray
+    bands: np.ndarray
+    total: np.ndarray
+
+
+class Curve(NamedTuple):
+    """Measured response: ``freqs`` (Hz) and ``db`` at them."""
+
+    freqs: np.ndarray
+    db: np.ndarray
+
+
+def _included(bands: tuple[Band, ...], channel: str) -> list[bool]:
+    if channel not in VIEWS:
+        raise ValueError(f"channel {channel!r} is not one of {', '.join(VIEWS)}")
+    return [
+        not b.off and (channel == "mono" or b.channel == "both" or b.channel == channel) for b in bands
+    ]
+
+
+def _grid_freqs(points: int, fmin: float, fmax: float) -> np.ndarray:
+    # The grid's own point frequencies: repeated single-precision steps, as
+    # the library forms them (not exactly fmax at the end).
+    d = np.log(np.float64(np.float32(fmax))) - np.log(np.float64(np.float32(fmin)))
+    ratio = np.float32(np.exp(np.float64(np.float32(d) / np.float32(points - 1))))
+    f = np.empty(points, dtype=np.float32)
+    x = np.float32(fmin)
+    for i in range(points):
+        f[i] = x
+        x = np.float32(x * ratio)
+    return f
+
+
+def _default_grid(rate: int, points: object) -> tuple[float, float, int]:
+    if isinstance(points, bool) or not isinstance(points, int) or not 16 <= points <= 100000:
+        raise ValueError(f"points {points!r} must be a whole number from 16 to 100000")
+    return LOWEST_HZ, min(HIGHEST_HZ, rate / 2.0), points
+
+
+def _freq_array(freqs: object) -> np.ndarray:
+    f = np.asarray(freqs, dtype=np.float64)
+    if f.ndim != 1 or f.size == 0:
+        raise ValueError(f"freqs must be a non-empty 1-D sequence of Hz, got shape {f.shape}")
+    if not (np.isfinite(f).all() and (f > 0).all()):
+        raise ValueError("freqs must all be finite and above 0 Hz")
+    return f.astype(np.float32)
+
+
+def response(
+    bands: Iterable[Band],
+    rate: int,
+    freqs: Optional[Iterable[float]] = None,
+    *,
+    oversample: bool = True,
+    channel: str = "mono",
+    points: int = 512,
+) -> Response:
+    """The equaliser's curve in dB, from the library's closed-form response graph.
+
+    ``freqs`` (Hz) defaults to ``points`` logarithmic steps from 20 Hz to
+    20 kHz (or half the rate, if lower), cut where the graph stops near the
+    top of the band. Frequencies the graph does not cover (above about
+    0.4535 x the filtering rate, which is twice ``rate`` when oversampling
+    applies) come out as NaN. ``oversample`` must match the processing
+    setting: it moves where bands near the top land.
+
+    Each bell and shelf is drawn as one section of the full gain, while the
+    engine runs two passes of half the gain: they agree at centres, corners
+    and plateaus; strong narrow bands are slightly narrower in processing
+    (see :func:`measured_response`). Needs no engine instance; safe on any
+    thread.
+    """
+    rate = check_rate(rate)
+    oversample = check_flag("oversample", oversample)
+    bands = check_bands(bands, rate)
+    include = _included(bands, channel)
+    params = make_params(bands, rate, False, oversample)
+    lib = library()
+    pparams = ctypes.byref(params)
+    if freqs is None:
+        fmin, fmax, n = _default_grid(rate, points)
+        grid = lib.InitPeqGraph(pparams, n, fmin, fmax)
+        if not grid:
+            raise MemoryError("out of memory building the response grid")
+        try:
+            count = grid.contents.pointCount
+            f = _grid_freqs(n, fmin, fmax)[:count]
+            covered = np.ones(count, dtype=bool)
+            curves = np.zeros((len(bands), count), dtype=np.float32)
+            for k in range(len(bands)):
+                lib.LintaqGraph(pparams, grid, curves[k].ctypes.data_as(ctypes.POINTER(ctypes.c_float)), k)
+        finally:
+            lib.ExitPeqGraph(grid)
+    else:
+        f = _freq_array(freqs)
+        # One library grid per point, starting exactly there, gives the
+        # point's warped value; a grid from f to f counts no points when f
+        # lies beyond what the graph covers.
+        warped = np.zeros(f.size, dtype=np.float32)
+        covered = np.zeros(f.size, dtype=bool)
+        for i, fi in enumerate(f):
+            g = lib.InitPeqGraph(pparams, 2, float(fi), float(fi))
+            if not g:
+                raise MemoryError("out of memory building the response grid")
+            warped[i] = g.contents.warpedSq[0]
+            covered[i] = g.contents.pointCount > 0
+            lib.ExitPeqGraph(g)
+        grid = PeqGraph(f.size, warped.ctypes.data_as(ctypes.POINTER(ctypes.c_float)))
+        curves = np.zeros((len(bands), f.size), dtype=np.float32)
+        for k in range(len(bands)):
+            lib.LintaqGraph(pparams, ctypes.byref(grid), curves[k].ctypes.data_as(ctypes.POINTER(ctypes.c_float)), k)
+        curves[:, ~covered] = np.nan
+    total = np.zeros(f.size, dtype=np.float32)
+    for k, on in enumerate(include):
+        if on:
+            total += curves[k]
+    total[~covered] = np.nan
+    return Response(f, curves, total)
+
+
+def measured_response(
+    bands: Iterable[Band],
+    rate: int,
+    freqs: Optional[Iterable[float]] = None,
+    *,
+    mode: int = 2,
+    oversample: bool = True,
+    noise: bool = True,
+    channel: str = "mono",
+    points: int = 512,
+) -> Curve:
+    """The engine's own response in dB: an impulse sent through a mono
+    instance with the bands ``channel`` counts, aligned by the latency and
+    taken to the frequency domain (65536 points or more, bins 1 Hz or finer,
+    linear interpolation between bins).
+
+    ``freqs`` defaults to the grid of :func:`response` (same arguments give
+    the same points), so the two overlay directly; frequencies above half
+    the rate come out as NaN. Takes about as long as equalising 1.5 s of
+    mono audio.
+    """
+    rate = check_rate(rate)
+    bands = check_bands(bands, rate)
+    include = _included(bands, channel)
+    if freqs is None:
+        f = response(bands, rate, oversample=oversample, channel=channel, points=points).freqs
+    else:
+        f = _freq_array(freqs)
+    n = 65536
+    while n < rate:
+        n <<= 1
+    # A mono stream applies every band that is on, whatever its channel.
+    chosen = [dataclasses.replace(b, channel="both") if on else dataclasses.replace(b, off=True)
+              for b, on in zip(bands, include)]
+    with Equalizer(rate, 1, mode, oversample, noise, chosen) as eq:
+        lat = eq.latency
+        x = np.zeros(n + lat, dtype=np.float32)
+        x[n // 2] = 1.0
+        eq.process(x, inplace=True)
+    mag = np.abs(np.fft.rfft(x[lat : lat + n].astype(np.float64)))
+    pos = f.astype(np.float64) * n / rate
+    inside = pos < n // 2
+    k = np.where(inside, pos, 0).astype(np.int64)
+    frac = np.where(inside, pos, 0) - k
+    m = (1.0 - frac) * mag[k] + frac * mag[np.minimum(k + 1, n // 2)]
+    db = (20.0 * np.log10(np.maximum(m, 1e-12))).astype(np.float32)
+    db[~inside] = np.nan
+    return Curve(f, db)

@@ -1,0 +1,55 @@
+"""response() against worked figures of the analog prototypes, and
+measured_response() against response() where the two must agree."""
+
+import numpy as np
+import pytest
+
+import lintaq
+from conftest import SMILE
+
+OCTAVES = [125 * 2 ** i for i in range(7)]  # 125 Hz .. 8 kHz
+WORKED = [  # band at 1 kHz, 48 kHz, no oversampling; dB at OCTAVES
+    (lintaq.Peak(1000, 6, 1), [0.200, 0.782, 2.822, 6.000, 2.806, 0.752, 0.166]),
+    (lintaq.Peak(1000, -6, 1), [-0.200, -0.782, -2.822, -6.000, -2.806, -0.752, -0.166]),
+    (lintaq.LowShelf(1000, 12), [11.996, 11.938, 11.106, 6.000, 0.884, 0.058, 0.003]),
+    (lintaq.HighShelf(1000, 12), [0.004, 0.062, 0.894, 6.000, 11.116, 11.942, 11.997]),
+    (lintaq.HighPass(1000), [-72.298, -48.245, -24.644, -6.021, -0.518, -0.031, -0.001]),
+    (lintaq.LowPass(1000), [-0.002, -0.034, -0.524, -6.021, -24.750, -48.953, -75.594]),
+]
+
+
+@pytest.mark.parametrize("band, db", WORKED, ids=[repr(b) for b, _ in WORKED])
+def test_drawn_band_matches_worked_figures(band, db):
+    r = lintaq.response([band], 48000, OCTAVES, oversample=False)
+    np.testing.assert_allclose(r.bands[0], db, atol=0.0015)
+    assert np.array_equal(r.total, r.bands[0])
+
+
+def test_default_grid_and_explicit_frequencies_give_the_same_values():
+    grid = lintaq.response(SMILE, 44100)
+    assert grid.freqs[0] == 20 and grid.freqs[-1] == pytest.approx(20000, rel=1e-4)
+    explicit = lintaq.response(SMILE, 44100, grid.freqs)
+    assert np.array_equal(explicit.bands, grid.bands) and np.array_equal(explicit.total, grid.total)
+    beyond = lintaq.response(SMILE, 48000, [1000, 23000], oversample=False)
+    assert np.isfinite(beyond.total[0]) and np.isnan(beyond.total[1]) and np.isnan(beyond.bands[:, 1]).all()
+
+
+def test_total_sums_the_bands_the_view_counts():
+    bands = (lintaq.Peak(100, 6), lintaq.Peak(1000, -4, channel="left"), lintaq.Peak(5000, 3, channel="side"),
+             lintaq.HighShelf(8000, 5, off=True))
+    for view, counted in {"mono": [0, 1, 2], "both": [0], "left": [0, 1], "right": [0], "side": [0, 2]}.items():
+        r = lintaq.response(bands, 48000, channel=view)
+        assert r.bands.shape == (4, r.freqs.size)
+        np.testing.assert_allclose(r.total, r.bands[counted].sum(axis=0), atol=1e-5)
+
+
+@pytest.mark.parametrize("bands, within", [
+    (SMILE, 0.25),                                   # gentle bands: the two-pass shape is the drawn one
+    ((lintaq.HighPass(200, 1.2), lintaq.LowPass(9000, 0.6)), 0.02),  # pass filters: exact
+])
+def test_measured_response_follows_the_drawn_curve(bands, within):
+    drawn = lintaq.response(bands, 48000)
+    measured = lintaq.measured_response(bands, 48000, mode=1, noise=False)
+    assert np.array_equal(measured.freqs, drawn.freqs)
+    audible = drawn.total > -30
+    assert np.abs(measured.db - drawn.total)[audible].max() < within
