@@ -4,12 +4,13 @@
 #include <cmath>
 
 #include "design/band_state.h"
+#include "maths/elementary.h"
 
 namespace lintaq {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+constexpr double kPi = maths::kPi;
 constexpr double kMaxBandwidthAngle = 3.1101767270538954; // 0.99 pi: keeps tan finite
 
 // Each band runs twice (forwards, then backwards), so every pass carries
@@ -18,10 +19,10 @@ constexpr double kMaxBandwidthAngle = 3.1101767270538954; // 0.99 pi: keeps tan 
 void designPeak(PeqBandState &band, double f, double g, double q, double fd)
 {
     const double w0 = (2.0 * kPi / fd) * f;
-    const double d = -std::cos(w0);
+    const double d = -maths::cos(w0);
     const double bandwidth = std::min(kMaxBandwidthAngle, w0 / q);
-    const double t = std::tan(bandwidth * 0.5);
-    const double v = std::pow(10.0, g * 0.05 * 0.5);
+    const double t = maths::tan(bandwidth * 0.5);
+    const double v = maths::exp10(g * 0.05 * 0.5);
     // Cuts use k = V so that a cut is the exact inverse of the matching boost.
     const double k = std::min(1.0, v);
     band.negCosW0 = d;
@@ -36,9 +37,9 @@ struct ShelfTerms {
 ShelfTerms shelfTerms(double f, double g, double q, double fd)
 {
     const double w0 = (f * 2.0 * kPi) / fd;
-    const double cw = std::cos(w0);
-    const double sw = std::sin(w0);
-    const double a = std::pow(10.0, g * 0.025 * 0.5);
+    const double cw = maths::cos(w0);
+    const double sw = maths::sin(w0);
+    const double a = maths::exp10(g * 0.025 * 0.5);
     return {a, cw, (std::sqrt(a) / q) * sw};
 }
 
@@ -67,7 +68,7 @@ void designHighShelf(PeqBandState &band, double f, double g, double q, double fd
 // Bilinear second-order high- or low-pass with the corner pre-warped.
 void designPass(PeqBandState &band, bool lowPass, double f, double q, double fd)
 {
-    const double t = std::tan((f * kPi) / fd);
+    const double t = maths::tan((f * kPi) / fd);
     const double t2 = t * t;
     const double n = 1 / ((t / q + 1) + t2);
     band.fb1 = -2 * (t2 - 1) * n;

@@ -1,17 +1,16 @@
 #include "design/fade_window.h"
 
-#include <cmath>
+#include "maths/elementary.h"
 
 namespace lintaq {
 
 void makeFadeWindow(float *window, int n)
 {
-    const double pi = std::atan(1.0) * 4.0;
-    const double step = pi / n;
+    const double step = maths::kPi / n;
     // A running phase rather than i*step: the window's exact values depend on it.
     double phase = step * 0.5;
     for (int i = 0; i < n; ++i) {
-        window[i] = static_cast<float>((1.0 - std::cos(phase)) * 0.5);
+        window[i] = static_cast<float>((1.0 - maths::cos(phase)) * 0.5);
         phase += step;
     }
 }

@@ -1,9 +1,8 @@
 // The rate the curve is drawn for: the filtering rate, as a float.
 #pragma once
 
-#include <cmath>
-
 #include "lintaq.h"
+#include "maths/elementary.h"
 
 namespace lintaq {
 
@@ -26,7 +25,7 @@ inline float warpedSquare(float freq, float inverseRate, float warpScale)
     float angle = inverseRate * freq * kPiSingle;
     if (angle > kMaxWarpAngle)
         angle = kMaxWarpAngle;
-    const float warped = static_cast<float>(std::tan(static_cast<double>(angle))) * warpScale;
+    const float warped = static_cast<float>(maths::tan(static_cast<double>(angle))) * warpScale;
     return warped * warped;
 }
 

@@ -5,6 +5,7 @@
 
 #include "graph/graph_rate.h"
 #include "lintaq.h"
+#include "maths/elementary.h"
 
 namespace lintaq {
 
@@ -30,7 +31,7 @@ void evaluatePowerRatios(unsigned type, float gain, const BandTerms &b, const fl
     const float y = b.y, k = b.k, y2 = y * y;
     switch (type) {
     case LINTAQ_PEAK: {
-        const float p = static_cast<float>(std::pow(10.0, static_cast<double>(std::fabs(gain)) * 0.1));
+        const float p = static_cast<float>(maths::exp10(static_cast<double>(std::fabs(gain)) * 0.1));
         const float middle = p - 2.0f * k;
         for (int i = 0; i < count; ++i) {
             const float x = warpedSq[i];
@@ -42,7 +43,7 @@ void evaluatePowerRatios(unsigned type, float gain, const BandTerms &b, const fl
     }
     case LINTAQ_LOW_SHELF:
     case LINTAQ_HIGH_SHELF: {
-        const float a = static_cast<float>(std::pow(10.0, static_cast<double>(gain) * 0.025));
+        const float a = static_cast<float>(maths::exp10(static_cast<double>(gain) * 0.025));
         const float kA2 = k * (a * a);
         const float middle = b.oneMinus2k * a;
         const bool low = type == LINTAQ_LOW_SHELF;
@@ -101,5 +102,5 @@ extern "C" void LintaqGraph(const PeqParams *params, const PeqGraph *graph, floa
     lintaq::evaluatePowerRatios(type, params->gain[band], {y, k, 1.0f - 2.0f * k}, graph->warpedSq,
                                 count, out);
     for (int i = 0; i < count; ++i)
-        out[i] = static_cast<float>(10.0 * std::log10(static_cast<double>(out[i])));
+        out[i] = static_cast<float>(10.0 * lintaq::maths::log10(static_cast<double>(out[i])));
 }

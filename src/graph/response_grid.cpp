@@ -4,6 +4,7 @@
 
 #include "graph/graph_rate.h"
 #include "lintaq.h"
+#include "maths/elementary.h"
 
 extern "C" PeqGraph *InitPeqGraph(const PeqParams *params, int n, float fmin, float fmax)
 {
@@ -14,9 +15,9 @@ extern "C" PeqGraph *InitPeqGraph(const PeqParams *params, int n, float fmin, fl
     if (graph == nullptr)
         return nullptr;
     const float rate = lintaq::graphRate(*params);
-    const double span = std::log(static_cast<double>(fmax)) - std::log(static_cast<double>(fmin));
+    const double span = lintaq::maths::log(static_cast<double>(fmax)) - lintaq::maths::log(static_cast<double>(fmin));
     const float step = static_cast<float>(span) / static_cast<float>(n - 1);
-    const float ratio = static_cast<float>(std::exp(static_cast<double>(step)));
+    const float ratio = static_cast<float>(lintaq::maths::exp(static_cast<double>(step)));
     graph->warpedSq = new (std::nothrow) float[static_cast<size_t>(n)];
     if (graph->warpedSq == nullptr) {
         delete graph;

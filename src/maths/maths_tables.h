@@ -1,0 +1,28 @@
+// Constants and tables of the elementary functions, written by
+// scripts/gen_maths_tables.py from exact arithmetic.
+#pragma once
+
+#include <cstdint>
+
+#include "maths/double_double.h"
+#include "maths/wide_fixed.h"
+
+namespace lintaq::maths {
+
+extern const uint64_t kTwoOverPiBits[24];
+extern const Wide kWideLn2;
+extern const Wide kWideLn10;
+extern const Wide kWideInvLn10;
+extern const Wide kWideHalfPi;
+extern const double kHalfPiParts[6];
+extern const double kLn2By64Parts[3];
+extern const double kLn2Parts[3];
+extern const DoubleDouble kLn10;
+extern const DoubleDouble kInvLn10;
+extern const DoubleDouble kExp2Table[64];
+extern const double kLogInverse[128];
+extern const DoubleDouble kLogTable[128];
+extern const DoubleDouble kInvFactorial[28];
+extern const DoubleDouble kInvInteger[16];
+
+} // namespace lintaq::maths

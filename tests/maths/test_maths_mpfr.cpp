@@ -1,0 +1,316 @@
+// The engine's elementary functions against GNU MPFR's correctly rounded
+// results: millions of random arguments over the ranges the design and the
+// graph can reach (and beyond), plus arguments whose results lie extremely
+// close to a rounding boundary. Every result must match bit for bit.
+//
+// LINTAQ_MATHS_SAMPLES sets the random arguments per function (default
+// 10^7); LINTAQ_MATHS_SEED varies them.
+#include <gtest/gtest.h>
+#include <mpfr.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "maths/elementary.h"
+
+namespace {
+
+using MpfrFn = int (*)(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t);
+
+// Exponent range of doubles, so that mpfr_subnormalize rounds as IEEE does.
+void setDoubleRange()
+{
+    mpfr_set_emin(-1073);
+    mpfr_set_emax(1024);
+}
+
+// MPFR's correctly rounded double, gradual underflow included.
+double reference(MpfrFn fn, double x)
+{
+    mpfr_t mx, my;
+    mpfr_init2(mx, 53);
+    mpfr_init2(my, 53);
+    mpfr_set_d(mx, x, MPFR_RNDN);
+    const int inexact = fn(my, mx, MPFR_RNDN);
+    mpfr_subnormalize(my, inexact, MPFR_RNDN);
+    const double y = mpfr_get_d(my, MPFR_RNDN);
+    mpfr_clear(mx);
+    mpfr_clear(my);
+    return y;
+}
+
+bool sameBits(double a, double b)
+{
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b);
+    uint64_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    return ua == ub;
+}
+
+uint64_t samples()
+{
+    const char *s = std::getenv("LINTAQ_MATHS_SAMPLES");
+    return s ? std::strtoull(s, nullptr, 10) : 10000000ull;
+}
+
+uint64_t seed()
+{
+    const char *s = std::getenv("LINTAQ_MATHS_SEED");
+    return s ? std::strtoull(s, nullptr, 10) : 20261205ull;
+}
+
+// Draws one argument from a mix of ranges; the mix is the function's.
+using Draw = std::function<double(std::mt19937_64 &)>;
+
+double uniform(std::mt19937_64 &g, double lo, double hi)
+{
+    return lo + (hi - lo) * std::uniform_real_distribution<double>(0.0, 1.0)(g);
+}
+
+// A double with random mantissa and sign, magnitude 2^lo .. 2^hi.
+double logUniform(std::mt19937_64 &g, int lo, int hi)
+{
+    const int e = std::uniform_int_distribution<int>(lo, hi)(g);
+    const double m = 1.0 + std::ldexp(static_cast<double>(g() >> 12), -52);
+    return ((g() & 1) ? -1.0 : 1.0) * std::ldexp(m, e);
+}
+
+// Any finite double with the given sign rule (bit patterns uniform).
+double anyDouble(std::mt19937_64 &g, bool positive)
+{
+    for (;;) {
+        uint64_t bits = g();
+        if (positive)
+            bits &= ~(uint64_t{1} << 63);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (std::isfinite(d))
+            return d;
+    }
+}
+
+// A float setting (any finite float bit pattern) widened.
+double anyFloat(std::mt19937_64 &g, bool positive)
+{
+    for (;;) {
+        uint32_t bits = static_cast<uint32_t>(g());
+        if (positive)
+            bits &= 0x7fffffffu;
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        if (std::isfinite(f))
+            return f;
+    }
+}
+
+struct Case {
+    const char *name;
+    double (*ours)(double);
+    MpfrFn mpfr;
+    Draw draw;
+};
+
+// Runs `count` random arguments on both cores and the fixed ones; returns
+// the misrounded arguments (at most a few are kept for the message).
+void check(const Case &c, const std::vector<double> &fixed)
+{
+    const uint64_t count = samples();
+    const unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    std::vector<uint64_t> wrong(threads, 0);
+    std::vector<std::vector<double>> examples(threads);
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t) {
+        pool.emplace_back([&, t] {
+            setDoubleRange(); // MPFR's exponent range is per thread
+            std::mt19937_64 g(seed() * 1000003u + t * 7919u + std::hash<std::string>{}(c.name));
+            const auto test = [&](double x) {
+                const double want = reference(c.mpfr, x), got = c.ours(x);
+                if (!sameBits(want, got)) {
+                    ++wrong[t];
+                    if (examples[t].size() < 5)
+                        examples[t].push_back(x);
+                }
+            };
+            for (uint64_t i = t; i < count; i += threads)
+                test(c.draw(g));
+            if (t == 0)
+                for (double x : fixed)
+                    test(x);
+        });
+    }
+    for (auto &th : pool)
+        th.join();
+    uint64_t total = 0;
+    for (unsigned t = 0; t < threads; ++t) {
+        total += wrong[t];
+        for (double x : examples[t]) {
+            ADD_FAILURE() << c.name << "(" << std::hexfloat << x << ") = " << c.ours(x) << ", MPFR "
+                          << reference(c.mpfr, x);
+        }
+    }
+    EXPECT_EQ(total, 0u) << c.name << ": " << count + fixed.size() << " arguments";
+    std::printf("%s: %llu random + %zu chosen arguments, %llu misrounded\n", c.name,
+                static_cast<unsigned long long>(count), fixed.size(), static_cast<unsigned long long>(total));
+}
+
+// Arguments shared by every function: zeros, infinities, NaN, extremes.
+std::vector<double> specials()
+{
+    return {0.0, -0.0, INFINITY, -INFINITY, NAN, 0x1p-1074, -0x1p-1074, 0x1p-1022, 0x1.fffffffffffffp+1023,
+            -0x1.fffffffffffffp+1023, 1.0, -1.0, 0.5, 2.0};
+}
+
+// x = k 2^e for small k: results that sit a hair from a rounding boundary
+// (e^x = 1 + x + x^2/2 ..., sin x = x - x^3/6 ...).
+void addScaledIntegers(std::vector<double> &v, int eLo, int eHi, int kMax)
+{
+    for (int e = eLo; e <= eHi; ++e)
+        for (int k = 1; k <= kMax; ++k) {
+            v.push_back(std::ldexp(k, e));
+            v.push_back(-std::ldexp(k, e));
+        }
+}
+
+std::vector<double> trigFixed()
+{
+    std::vector<double> v = specials();
+    addScaledIntegers(v, -80, -40, 64);
+    for (int k = -40; k <= 40; ++k) { // doubles next to multiples of pi/4
+        const double m = k * 0x1.921fb54442d18p-1;
+        v.push_back(m);
+        v.push_back(std::nextafter(m, INFINITY));
+        v.push_back(std::nextafter(m, -INFINITY));
+    }
+    for (double x : {1e22, 0x1p22, 0x1p22 - 0.5, 0x1p-26, 0x1p-27, 3.1101767270538954 * 0.5, 1.57075,
+                     0x1.6ac5b262ca1ffp+849 /* 6381956970095103 * 2^797: nearest multiple of pi/2 */})
+        v.push_back(x);
+    return v;
+}
+
+std::vector<double> expFixed(double lo, double hi)
+{
+    std::vector<double> v = specials();
+    addScaledIntegers(v, -60, -20, 64);
+    for (double x = std::floor(lo); x <= hi; x += 1.0)
+        v.push_back(x);
+    for (double edge : {lo, hi, -708.0, 709.0, -307.0, 307.0}) // limits of the fast path
+        for (int i = -3; i <= 3; ++i)
+            v.push_back(edge + i * 0x1p-40);
+    return v;
+}
+
+std::vector<double> logFixed()
+{
+    std::vector<double> v = specials();
+    for (int k = 1; k <= 4000; ++k) { // next to 1, where the result is tiny
+        v.push_back(1.0 + k * 0x1p-52);
+        v.push_back(1.0 - k * 0x1p-53);
+    }
+    for (int n = -320; n <= 308; ++n) // powers of ten, exact for log10 up to 1e22
+        v.push_back(std::strtod(("1e" + std::to_string(n)).c_str(), nullptr));
+    for (int e = -1074; e <= 1023; ++e)
+        v.push_back(std::ldexp(1.0, e));
+    return v;
+}
+
+// The design's angles: 2 pi f / Fd and the like, for float settings of f at
+// every integer rate; huge when a tiny rate meets a huge frequency.
+double designAngle(std::mt19937_64 &g)
+{
+    const double f = anyFloat(g, false);
+    const double fd = static_cast<float>(std::uniform_int_distribution<int>(1, 768000)(g));
+    return (2.0 * lintaq::maths::kPi / fd) * f;
+}
+
+double trigDraw(std::mt19937_64 &g)
+{
+    switch (g() % 6) {
+    case 0: return uniform(g, 0.0, lintaq::maths::kPi); // fade window, usual design angles
+    case 1: return uniform(g, -8.0, 8.0);
+    case 2: return logUniform(g, -30, 24);
+    case 3: return designAngle(g);
+    case 4: return static_cast<float>(uniform(g, -1.6, 1.6)); // graph angles are floats
+    default: return anyDouble(g, false);
+    }
+}
+
+} // namespace
+
+TEST(CorrectlyRounded, Sine)
+{
+    check({"sin", lintaq::maths::sin, mpfr_sin, trigDraw}, trigFixed());
+}
+
+TEST(CorrectlyRounded, Cosine)
+{
+    check({"cos", lintaq::maths::cos, mpfr_cos, trigDraw}, trigFixed());
+}
+
+TEST(CorrectlyRounded, Tangent)
+{
+    check({"tan", lintaq::maths::tan, mpfr_tan, trigDraw}, trigFixed());
+}
+
+TEST(CorrectlyRounded, Exponential)
+{
+    check({"exp", lintaq::maths::exp, mpfr_exp,
+           [](std::mt19937_64 &g) {
+               switch (g() % 4) {
+               case 0: return static_cast<double>(static_cast<float>(uniform(g, -192.0, 192.0))); // grid ratios
+               case 1: return uniform(g, -746.0, 710.0);
+               case 2: return logUniform(g, -60, 9);
+               default: return uniform(g, -1.0, 1.0);
+               }
+           }},
+          expFixed(-746.0, 710.0));
+}
+
+TEST(CorrectlyRounded, PowerOfTen)
+{
+    check({"exp10", lintaq::maths::exp10, mpfr_exp10,
+           [](std::mt19937_64 &g) {
+               switch (g() % 4) {
+               case 0: return static_cast<float>(uniform(g, -100.0, 100.0)) * 0.025 * 0.5; // design gains
+               case 1: return static_cast<float>(uniform(g, -3000.0, 3000.0)) * 0.1;       // graph gains
+               case 2: return uniform(g, -330.0, 310.0);
+               default: return anyFloat(g, false) * 0.025;
+               }
+           }},
+          expFixed(-330.0, 310.0));
+}
+
+TEST(CorrectlyRounded, NaturalLogarithm)
+{
+    check({"log", lintaq::maths::log, mpfr_log,
+           [](std::mt19937_64 &g) { return (g() & 1) ? anyFloat(g, true) : anyDouble(g, true); }},
+          logFixed());
+}
+
+TEST(CorrectlyRounded, DecimalLogarithm)
+{
+    check({"log10", lintaq::maths::log10, mpfr_log10,
+           [](std::mt19937_64 &g) {
+               switch (g() % 3) {
+               case 0: return anyFloat(g, true); // the graph's power ratios are floats
+               case 1: return uniform(g, 0.0, 4.0);
+               default: return anyDouble(g, true);
+               }
+           }},
+          logFixed());
+}
+
+int main(int argc, char **argv)
+{
+    setDoubleRange();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
