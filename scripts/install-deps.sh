@@ -9,6 +9,8 @@ packages=(
   lv2-dev lilv-utils lv2file liblilv-dev sordi
   python3 python3-numpy python3-pytest python3-hypothesis python3-soundfile
   python3-matplotlib python3-venv python3-setuptools python3-pip
+  libmpfr-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
 )
 # With --bench, also the peer LV2 equalisers that bench/lv2_host/run_compare.sh
 # measures beside ours; the tests never need them.

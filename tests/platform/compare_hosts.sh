@@ -11,7 +11,7 @@ t0=$(date +%s%N)
 "$linuxHost" "$linuxLib" "$work/$suite-linux.bin" "$suite" "$@"
 t1=$(date +%s%N)
 # The host loads lintaq.dll by name from its own folder.
-(cd "$(dirname "$windowsHost")" && wine "./$(basename "$windowsHost")" lintaq.dll "$work/$suite-windows.bin" "$suite" "$@")
+(cd "$(dirname "$windowsHost")" && wine "./$(basename "$windowsHost")" lintaq.dll "$work/$suite-windows.bin" "$suite" "$@" </dev/null)
 t2=$(date +%s%N)
 echo "linux $(((t1 - t0) / 1000000)) ms, wine $(((t2 - t1) / 1000000)) ms"
 if ! cmp "$work/$suite-linux.bin" "$work/$suite-windows.bin"; then

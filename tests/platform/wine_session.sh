@@ -14,8 +14,11 @@ start)
   # already runs for this prefix is fine.
   wineserver -p </dev/null >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    WINEARCH=win64 wine wineboot -i >/dev/null 2>&1
+    WINEARCH=win64 wine wineboot -i </dev/null >/dev/null 2>&1
   fi
+  # Wine's background services start with the first program of a session
+  # and inherit its output; start them here, away from the tests' pipes.
+  wine cmd /c exit </dev/null >/dev/null 2>&1
   echo "wine session ready in $((($(date +%s%N) - start) / 1000000)) ms ($WINEPREFIX)"
   ;;
 stop)
