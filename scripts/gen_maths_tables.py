@@ -43,11 +43,9 @@ LN2 = to_fraction(D(2).ln())
 LN10 = to_fraction(D(10).ln())
 
 
-def rn(x):
-    """Nearest double to the rational x (ties to even), as a Fraction."""
+def normalise(x):
+    """(sign, m, e) with |x| = m * 2^e and 1 <= m < 2, for x != 0."""
     x = Fraction(x)
-    if x == 0:
-        return Fraction(0)
     sign = -1 if x < 0 else 1
     x = abs(x)
     e = 0
@@ -57,6 +55,14 @@ def rn(x):
     while x < 1:
         x *= 2
         e -= 1
+    return sign, x, e
+
+
+def rn(x):
+    """Nearest double to the rational x (ties to even), as a Fraction."""
+    if x == 0:
+        return Fraction(0)
+    sign, x, e = normalise(x)
     m = x * (1 << 52)
     n = m.numerator // m.denominator
     rem = m - n
@@ -67,16 +73,7 @@ def rn(x):
 
 def truncate_bits(x, bits):
     """x cut down to its leading `bits` significant bits (towards zero)."""
-    x = Fraction(x)
-    sign = -1 if x < 0 else 1
-    x = abs(x)
-    e = 0
-    while x >= 2:
-        x /= 2
-        e += 1
-    while x < 1:
-        x *= 2
-        e -= 1
+    sign, x, e = normalise(x)
     m = x * (1 << (bits - 1))
     n = m.numerator // m.denominator
     return sign * Fraction(n) * Fraction(2) ** (e - bits + 1)

@@ -142,6 +142,23 @@ bool logSpecial(double x, double &out)
     return true;
 }
 
+// Natural or decimal logarithm.
+double logarithm(double x, bool decimal)
+{
+    double out;
+    if (logSpecial(x, out))
+        return out;
+    int e;
+    double m;
+    DoubleDouble v = logFast(x, e, m);
+    if (decimal)
+        v = mul(v, kInvLn10);
+    if (roundsUnambiguously(v, kRelErr, out))
+        return out;
+    const Wide w = logWide(x);
+    return wideToDouble(decimal ? wideMul(w, kWideInvLn10) : w, 0);
+}
+
 } // namespace
 
 double exp(double x)
@@ -179,26 +196,12 @@ double exp10(double x)
 
 double log(double x)
 {
-    double out;
-    if (logSpecial(x, out))
-        return out;
-    int e;
-    double m;
-    if (roundsUnambiguously(logFast(x, e, m), kRelErr, out))
-        return out;
-    return wideToDouble(logWide(x), 0);
+    return logarithm(x, false);
 }
 
 double log10(double x)
 {
-    double out;
-    if (logSpecial(x, out))
-        return out;
-    int e;
-    double m;
-    if (roundsUnambiguously(mul(logFast(x, e, m), kInvLn10), kRelErr, out))
-        return out;
-    return wideToDouble(wideMul(logWide(x), kWideInvLn10), 0);
+    return logarithm(x, true);
 }
 
 } // namespace lintaq::maths
