@@ -21,7 +21,8 @@ LINTAQ_LIBRARY="$PWD/build/liblintaq.so" LINTAQ_CLI="$PWD/build/tools/lintaq/lin
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DLINTAQ_WERROR=ON \
   -DLINTAQ_LINUX_BUILD_DIR="$PWD/build" >/dev/null
 cmake --build build-mingw -j "$jobs"
-ctest --test-dir build-mingw --output-on-failure -j "$jobs" -V | grep -E '^[0-9]+: |Test +#|tests passed'
+ctest --test-dir build-mingw -j "$jobs" -V |
+  grep -vE '^[0-9]+: (Test command|Working Directory|Environment variables|Test timeout| +WINEPREFIX=)'
 
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTAQ_WERROR=ON \
