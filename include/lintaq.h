@@ -28,7 +28,9 @@
  * ExitPeqGraph free. Processing never allocates, locks or logs. The library
  * keeps no pointer to a parameter block or sample array beyond a call.
  *
- * Compiles as C (C99 and later) and as C++.
+ * Compiles alone as C99 or later and as C++98 or later (the build checks
+ * C99, C11, C++98, C++11 and C++20 with -Wall -Wextra -Wpedantic -Werror);
+ * it needs <stdint.h>, which C++98 compilers such as GCC and Clang provide.
  */
 #ifndef LINTAQ_H
 #define LINTAQ_H
@@ -130,23 +132,17 @@ typedef struct PeqGraph {
 /** An engine instance; opaque to the host. */
 typedef struct PeqInstance PeqInstance;
 
-/* The block is read in place as 63 words; its layout is part of the ABI. */
-#if defined(__cplusplus)
-#  define LINTAQ_STATIC_ASSERT(c, m) static_assert(c, m)
-#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
-#  define LINTAQ_STATIC_ASSERT(c, m) _Static_assert(c, m)
-#else
-#  define LINTAQ_STATIC_ASSERT(c, m)
-#endif
+/* The block is read in place as 63 words; its layout is part of the ABI.
+ * A negative array size stops the build if a compiler lays it out otherwise;
+ * unlike static_assert this works in every C and C++ standard. */
 #include <stddef.h>
-LINTAQ_STATIC_ASSERT(sizeof(PeqParams) == 63 * 4, "PeqParams is 63 words");
-LINTAQ_STATIC_ASSERT(offsetof(PeqParams, gain) == 12 * 4, "gain at word 12");
-LINTAQ_STATIC_ASSERT(offsetof(PeqParams, q) == 24 * 4, "q at word 24");
-LINTAQ_STATIC_ASSERT(offsetof(PeqParams, enable) == 36 * 4, "enable at word 36");
-LINTAQ_STATIC_ASSERT(offsetof(PeqParams, type) == 48 * 4, "type at word 48");
-LINTAQ_STATIC_ASSERT(offsetof(PeqParams, sampleRate) == 60 * 4, "sampleRate at word 60");
-LINTAQ_STATIC_ASSERT(offsetof(PeqParams, noise) == 61 * 4, "noise at word 61");
-LINTAQ_STATIC_ASSERT(offsetof(PeqParams, oversample) == 62 * 4, "oversample at word 62");
+typedef char lintaq_PeqParams_is_63_words_in_order[
+    (sizeof(PeqParams) == 63 * 4 && offsetof(PeqParams, gain) == 12 * 4 &&
+     offsetof(PeqParams, q) == 24 * 4 && offsetof(PeqParams, enable) == 36 * 4 &&
+     offsetof(PeqParams, type) == 48 * 4 && offsetof(PeqParams, sampleRate) == 60 * 4 &&
+     offsetof(PeqParams, noise) == 61 * 4 && offsetof(PeqParams, oversample) == 62 * 4)
+        ? 1
+        : -1];
 
 /**
  * Creates an instance.
@@ -188,7 +184,7 @@ LINTAQ_API void LintaqExit(PeqInstance *inst);
  * Latency in host-rate samples between an input sample and the output
  * sample that carries it: lookahead + 4096 + 74 (see LintaqInit). It depends
  * only on the mode: the same at every sample rate and oversampling setting.
- * The instance must be live (not NULL).
+ * NULL instance: returns 0.
  */
 LINTAQ_API int LintaqGetLatency(const PeqInstance *inst);
 
@@ -213,7 +209,8 @@ LINTAQ_API void LintaqProc(PeqInstance *inst, float *samples, int n);
 
 /**
  * Equalises a stereo block in place: left and right, count samples each,
- * two separate arrays. Each band acts on the channels its enable code
+ * in two different arrays that do not overlap. (Given the same array twice,
+ * the call stays within it, but what it holds afterwards is unspecified.) Each band acts on the channels its enable code
  * chooses (both, left, right, mid or side). Latency, block-size freedom
  * and timing of parameter changes are those of LintaqProc, the same in
  * both channels.

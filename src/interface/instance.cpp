@@ -117,6 +117,10 @@ void LintaqExit(PeqInstance *inst)
 
 int LintaqGetLatency(const PeqInstance *inst)
 {
+    // Nothing to compensate for: a host that asks before creating an
+    // instance, or after creation failed, shifts nothing.
+    if (inst == nullptr)
+        return 0;
     return inst->segmentLength + kRingHostRate + inst->lookahead;
 }
 
