@@ -38,9 +38,9 @@ TEST(FrameDriver, PeakFlushesTinyCarriedStateBiquadKeepsIt)
     }
 }
 
-TEST(FadeWindow, HasTheWorkedValuesAndMirroredEntriesSumToExactlyOne)
+TEST(FadeWindow, IsARaisedCosineWhoseMirroredEntriesSumToExactlyOne)
 {
-    // Tolerance: half a unit in the last given digit of each figure.
+    // Tolerance: half a unit in the last digit of each expected value.
     const struct { int n, i; double value, tol; } cases[] = {
         {2048, 0, 1.4707e-7, 5e-12},   {2048, 1023, 0.4996165, 5e-8}, {2048, 1024, 0.5003835, 5e-8},
         {2048, 2047, 0.99999988, 5e-9}, {4096, 0, 3.6767e-8, 5e-13},   {4096, 4095, 0.99999994, 5e-9},
@@ -56,7 +56,7 @@ TEST(FadeWindow, HasTheWorkedValuesAndMirroredEntriesSumToExactlyOne)
     }
 }
 
-TEST(FrameNoise, StartsFromTheLoadTimeStateWithTheKnownValues)
+TEST(FrameNoise, StartsFromItsLoadTimeStateAndItsFirstValuesNeverChange)
 {
     // Nothing in this program draws noise before this test. Identity bands
     // leave a frame of silence as pure noise.
@@ -102,7 +102,7 @@ TEST(ResampleTables, HoldTheirValuesAreSymmetricAndHaveTheDcGains)
     };
     for (const auto &c : telling)
         EXPECT_NEAR(c.table[c.i], c.value, 1e-12) << (c.table == lintaq::upTaps156 ? "156 " : "278 ") << c.i;
-    // The decimators' first halves are given exactly.
+    // The decimators' first halves match bit for bit.
     const double half20[10] = {
         -2.7928860750732412e-06, 3.8466147375195605e-05, -0.00026962850354229049, 0.0012782912741845667,
         -0.004608753399747095,   0.013524933673633811,   -0.034017793210794053,   0.077576426610019678,
@@ -142,12 +142,12 @@ double crossing(Db db, double level, double lo, double hi)
     return 0.5 * (lo + hi);
 }
 
-TEST(ResampleResponse, InterpolatorsAndDecimatorsMeetTheTable)
+TEST(ResampleResponse, InterpolatorsAndDecimatorsHaveTheirRippleStopbandAndCrossings)
 {
     // Frequencies in units of the host rate; the taps run at twice it, so
-    // f is pi * f radians per tap. Crossings are given with two or three
-    // decimals (+-0.005, +-0.0005), or on a 0.0005 grid where a fourth
-    // decimal is given (+-0.00025).
+    // f is pi * f radians per tap. Expected crossings carry two or three
+    // decimals (+-0.005, +-0.0005), or on a 0.0005 grid where they carry a
+    // fourth decimal (+-0.00025).
     const struct { double passEdge, passDev, stop, at[4], tol[4]; } up[2] = {
         {0.40, 0.001, -134.0, {0.425, 0.444, 0.451, 0.488}, {5e-4, 5e-4, 5e-4, 5e-4}},
         {0.4535, 0.001, -134.0, {0.458, 0.469, 0.4725, 0.4935}, {5e-4, 5e-4, 2.5e-4, 2.5e-4}},

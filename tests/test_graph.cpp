@@ -1,4 +1,4 @@
-// The response graph: grid and evaluation figures, what a band that does
+// The response graph: grid point counts, curve values at octave points, what a band that does
 // nothing draws, a literal single-precision rendering of both, and the
 // graph against the engine's own processed response.
 #include <bit>
@@ -75,10 +75,10 @@ TEST(ResponseGraph, ArgumentsOutsideTheLimitsGiveNoGridAndWriteNothing)
     EXPECT_EQ(out, std::vector<float>(8, 777.0f));
 }
 
-TEST(ResponseEvaluation, MatchesTheWorkedFiguresAndDrawsBandsThatDoNothingFlat)
+TEST(ResponseEvaluation, CurvesHaveTheirClosedFormDecibelsAndBandsThatDoNothingDrawFlat)
 {
-    // Grid 125 Hz to 16000 Hz in octaves at 48000: 7 points counted. Figures
-    // are given with three decimals: +-0.0005 dB. Flat rows must be exactly
+    // Grid 125 Hz to 16000 Hz in octaves at 48000: 7 points counted. Expected
+    // values carry three decimals: +-0.0005 dB. Flat rows must be exactly
     // 0 dB: a band at or above 0.453515 x the graph rate (21768.72 Hz here)
     // and, our choice, what processing leaves untouched: unknown types, and
     // frequency, Q or a used gain that is not a finite number above zero.

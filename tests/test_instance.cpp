@@ -1,5 +1,5 @@
-// Creation, parameter intake, the lazy design step it feeds, the worked
-// coefficient figures and which settings bypass a band. The shapes
+// Creation, parameter intake, the lazy design step it feeds, peak
+// coefficients at sample settings and which settings bypass a band. The shapes
 // the coefficients give are checked against the response graph
 // (test_graph.cpp).
 #include <limits>
@@ -134,9 +134,9 @@ lintaq::PeqBandState designOne(int rate, uint32_t over, uint32_t type, float fre
     return inst->bands[0];
 }
 
-TEST(PeakCoefficients, MatchTheWorkedFigures)
+TEST(PeakCoefficients, FollowCentreBandwidthGainAndDesignRate)
 {
-    // Figures carry 14 decimals (rounding 5e-15); the design is a handful of
+    // Expected values carry 14 decimals (rounding 5e-15); the design is a handful of
     // correctly rounded double operations (errors near 1e-16), so 1e-14.
     // Row 3: w0/Q is far above 0.99 pi, so the bandwidth angle clamps:
     // t = tan(0.495 pi) = 63.657 and a boost gives c = (t - 1)/(t + 1).
