@@ -105,6 +105,20 @@ enum {
  * coefficients are not finite (for example a gain so large that its linear
  * value overflows) is bypassed rather than allowed to fill its carried
  * filter state with values that no later setting could clear.
+ *
+ * Documented ranges. The output is finite as long as, since the instance
+ * was created, every input sample was finite with a magnitude of at most
+ * 1000, and every band in effect (enable nonzero, type 0..4, freq above
+ * zero and below the bypass limit, q above zero) had these settings:
+ *   sampleRate  8000 to 384000 Hz
+ *   freq        10 Hz and above (from 0.453515 x sampleRate: bypassed)
+ *   gain        -30 to +30 dB (peak and shelves)
+ *   q           0.1 to 20 (peak), 0.1 to 2 (shelves), 0.1 to 10 (high-
+ *               and low-pass)
+ * Twelve bands at the strongest of these settings stay well inside the
+ * float range. Outside the ranges processing stays safe and recovers from
+ * overflow as LintaqProc describes, but a cascade of strong resonances or
+ * boosts can exceed the float range while it lasts.
  */
 typedef struct PeqParams {
     float freq[LINTAQ_BANDS];
@@ -247,6 +261,12 @@ LINTAQ_API void ExitPeqGraph(PeqGraph *graph);
  * for peaks and shelves (which the engine runs as two passes of half the
  * gain) it matches at the centre, the corner and the plateaus, and strong
  * narrow bands are slightly narrower in processing than drawn.
+ *
+ * Every value written is finite. A power ratio that overflows single
+ * precision (settings far outside the documented ranges) is drawn at
+ * +500 dB, one that reaches zero at -500 dB, and one that is undefined
+ * there (0/0, infinity/infinity, or below zero through rounding) at 0 dB;
+ * every other value lies within -449 to +386 dB.
  *
  * Draws 0 dB for a band that does nothing in processing: a type code
  * outside 0..4, a frequency or Q that is not a finite number above zero, a

@@ -107,6 +107,31 @@ TEST(ResponseEvaluation, CurvesHaveTheirClosedFormDecibelsAndBandsThatDoNothingD
     }
 }
 
+TEST(ResponseEvaluation, ValuesStayFiniteForFiniteSettingsFarOutOfRange)
+{
+    // Single-precision terms overflow or cancel for such settings; a ratio
+    // of zero or infinity is drawn at -500 or +500 dB, an undefined one at
+    // 0 dB (every finite ratio lies within -449..+386 dB).
+    const struct { uint32_t type; float freq, gain, q, lo, hi; } cases[] = {
+        {3, 1000, 0, 1e-30f, -500, -500},     // Q^2 underflows: no high-pass output
+        {0, 1000, 1000, 1, 500, 500},         // 10^100 overflows
+        {0, 1000, -1000, 1, -500, -500},
+        {1, 1000, 2e4f, 1, -500, 500},        // A^2 overflows: inf/inf somewhere
+        {4, 1000, 0, 1e20f, -500, 500},       // Q^2 overflows
+        {4, 1e-30f, 0, 0.7f, -500, 500},      // band at 0 Hz
+    };
+    for (const auto &c : cases) {
+        const PeqParams p = band0(c.type, c.freq, c.gain, c.q);
+        Graph g(InitPeqGraph(&p, 64, 20.0f, 20000.0f));
+        ASSERT_NE(g, nullptr);
+        ASSERT_GT(g->pointCount, 0);
+        const std::vector<float> out = evaluate(p, g.get(), size_t(g->pointCount));
+        for (float v : out)
+            ASSERT_TRUE(std::isfinite(v) && v >= c.lo && v <= c.hi)
+                << v << " for type " << c.type << ", " << c.freq << " Hz, " << c.gain << " dB, Q " << c.q;
+    }
+}
+
 // Grid and evaluation written out from their definition. Single precision
 // throughout, the tangent, logarithms, exponential and powers in double;
 // products of several factors are grouped as the comments show.
