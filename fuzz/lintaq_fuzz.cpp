@@ -7,7 +7,7 @@
 // - an instance gives a non-finite output sample although, since its
 //   creation, every input sample was finite and within the documented
 //   magnitude and every band in effect had its settings in the documented
-//   ranges (lintaq.h, "Finite output");
+//   ranges (lintaq.h, PeqParams);
 // - a curve value is not finite, or a grid's point count is out of bounds;
 // - the latency differs from the one the mode fixes.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -27,11 +27,11 @@ namespace {
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// The documented ranges, written out from the header's "Finite output".
+// The documented ranges (lintaq.h, PeqParams).
 constexpr double kMaxInput = 1000.0;
 constexpr int kMinRate = 8000, kMaxRate = 384000;
-constexpr float kMinFreq = 10.0f, kMinGain = -60.0f, kMaxGain = 24.0f;
-constexpr float kMinQ = 0.1f, kMaxPeakQ = 40.0f, kMaxShelfQ = 2.0f, kMaxPassQ = 10.0f;
+constexpr float kMinFreq = 10.0f, kMinGain = -30.0f, kMaxGain = 30.0f;
+constexpr float kMinQ = 0.1f, kMaxPeakQ = 20.0f, kMaxShelfQ = 2.0f, kMaxPassQ = 10.0f;
 
 [[noreturn]] void fail(const char *what, double value)
 {

@@ -11,6 +11,7 @@ packages=(
   python3-matplotlib python3-venv python3-setuptools python3-pip
   libmpfr-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
+  clang libclang-rt-14-dev libfuzzer-14-dev
 )
 # With --bench, also the peer LV2 equalisers that bench/lv2_host/run_compare.sh
 # measures beside ours; the tests never need them.

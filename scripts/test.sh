@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the release build and the Python
 # package, then the same C++ suite built with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, a short fuzzing run, and the threaded noise
+# test under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -30,6 +31,10 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTAQ_WERROR=ON \
   -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" >/dev/null
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE no-sanitizer
+
+# The C interface under libFuzzer with hostile arguments, for about a
+# minute from the committed seeds (fuzz/run.sh SECONDS runs longer).
+bash fuzz/run.sh 60
 
 # Instances share one thing across threads, the frame noise generator: its
 # test runs once more under ThreadSanitizer.
