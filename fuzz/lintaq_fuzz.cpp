@@ -1,4 +1,5 @@
-// libFuzzer harness over the C interface, as a hostile host would drive it:
+// libFuzzer harness over the C interface, as a hostile host would drive it
+// (only the choice of kernel set reaches inside):
 // creation with any mode and channel flag, parameter blocks with any word
 // anywhere, processing calls of any length with any samples, latency
 // queries and the curve functions with any arguments.
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "lintaq.h"
+#include "stream/kernel_set.h"
 
 namespace {
 
@@ -216,6 +218,9 @@ struct Session {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
+    // Every kernel set this processor runs gets hostile input too.
+    const auto set = static_cast<lintaq::KernelSet>(in.ConsumeIntegralInRange(0, 4));
+    lintaq::forceKernelSet(lintaq::kernelSetAvailable(set) ? set : lintaq::KernelSet::plain);
     Session s;
     s.create(in);
     for (int op = 0; op < 48 && in.remaining_bytes() > 0; ++op) {

@@ -6,8 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-cmake -S fuzz -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build-fuzz -j 2
+cmake -S fuzz -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-fuzz -j 2 --target lintaq_fuzz
 mkdir -p build-fuzz/corpus
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0
 status=0
