@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "stream/kernel_set.h"
 #include "test_support.h"
 
 namespace {
@@ -118,8 +119,8 @@ TEST(OutOfMemory, CreationReturnsNullAndReleasesEverythingAtEachFailingRequest)
 
 TEST(OutOfMemory, ProcessingParametersLatencyAndCurvesObtainNoMemory)
 {
-    // Every path, both channel counts, every band type and channel code,
-    // noise on, and changes of bands, rate and oversampling mid-stream.
+    // Every path, kernel set and channel count, every band type and channel
+    // code, noise on, and changes of bands, rate and oversampling mid-stream.
     const struct { int rate; uint32_t over; } paths[] = {{48000, 0}, {96000, 1}, {48000, 1}, {44100, 1}};
     const std::vector<Band> bands = {
         {0, 1, 0, 1000, 6, 1},   {1, 2, 1, 120, -4, 0.7f}, {2, 3, 2, 9000, 3, 0.7f},
@@ -128,28 +129,33 @@ TEST(OutOfMemory, ProcessingParametersLatencyAndCurvesObtainNoMemory)
     };
     const std::vector<float> input = test::randomSignal(3 * 2048 + 777, 7);
     const std::vector<int> uneven = {1, 2047, 4000, 0, 333}, hops = {2048, 5000};
-    for (int stereo : {0, 1}) {
-        test::Instance inst(LintaqInit(3, stereo));
-        ASSERT_NE(inst, nullptr);
-        PeqParams last = test::creationValues();
-        std::unique_ptr<PeqGraph, void (*)(PeqGraph *)> grid(InitPeqGraph(&last, 256, 20.0f, 20000.0f), ExitPeqGraph);
-        std::vector<float> curve(256);
-        test::Channels io(size_t(stereo) + 1, input);
-        Armed counting;
-        for (const auto &path : paths) {
-            last = test::withBands(bands, test::creationValues(path.rate, path.over, 1));
-            LintaqSetPar(inst.get(), &last);
-            test::process(inst.get(), io, uneven);
-            last.gain[0] = -last.gain[0];
-            last.enable[6] = 0;
-            LintaqSetPar(inst.get(), &last);
-            test::process(inst.get(), io, hops);
-            EXPECT_GT(LintaqGetLatency(inst.get()), 0);
-            for (int b = 0; b < LINTAQ_BANDS; ++b)
-                LintaqGraph(&last, grid.get(), curve.data(), b);
+    const lintaq::KernelSet widest = lintaq::activeKernelSet();
+    for (int set = 0; set <= int(widest); ++set) {
+        for (int stereo : {0, 1}) {
+            lintaq::forceKernelSet(lintaq::KernelSet(set));
+            test::Instance inst(LintaqInit(3, stereo));
+            ASSERT_NE(inst, nullptr);
+            PeqParams last = test::creationValues();
+            std::unique_ptr<PeqGraph, void (*)(PeqGraph *)> grid(InitPeqGraph(&last, 256, 20.0f, 20000.0f), ExitPeqGraph);
+            std::vector<float> curve(256);
+            test::Channels io(size_t(stereo) + 1, input);
+            Armed counting;
+            for (const auto &path : paths) {
+                last = test::withBands(bands, test::creationValues(path.rate, path.over, 1));
+                LintaqSetPar(inst.get(), &last);
+                test::process(inst.get(), io, uneven);
+                last.gain[0] = -last.gain[0];
+                last.enable[6] = 0;
+                LintaqSetPar(inst.get(), &last);
+                test::process(inst.get(), io, hops);
+                EXPECT_GT(LintaqGetLatency(inst.get()), 0);
+                for (int b = 0; b < LINTAQ_BANDS; ++b)
+                    LintaqGraph(&last, grid.get(), curve.data(), b);
+            }
+            EXPECT_EQ(hook.requests, 0) << lintaq::kernelSetName(lintaq::KernelSet(set)) << (stereo ? ", stereo" : ", mono");
         }
-        EXPECT_EQ(hook.requests, 0) << (stereo ? "stereo" : "mono");
     }
+    lintaq::forceKernelSet(widest);
 }
 
 } // namespace
