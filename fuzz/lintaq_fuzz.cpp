@@ -175,7 +175,12 @@ struct Session {
         if (!wantStereo) {
             LintaqProc(inst, left.data(), n);
         } else {
+            const std::vector<float> inLeft = left, inRight = right;
             LintaqProcST(inst, left.data(), sameArray ? left.data() : right.data(), n);
+            // A mono instance has no second channel: the arrays stay as they were.
+            if (!stereo && n > 0 && (std::memcmp(inLeft.data(), left.data(), left.size() * sizeof(float)) != 0 ||
+                            std::memcmp(inRight.data(), right.data(), right.size() * sizeof(float)) != 0))
+                fail("stereo call on a mono instance touched the arrays", n);
             checkOutput(right.data(), n, clean && stereo);
         }
         checkOutput(left.data(), n, clean);

@@ -223,11 +223,11 @@ LINTAQ_API void LintaqProc(PeqInstance *inst, float *samples, int n);
 
 /**
  * Equalises a stereo block in place: left and right, count samples each,
- * in two different arrays that do not overlap. (Given the same array twice,
- * the call stays within it, but what it holds afterwards is unspecified.) Each band acts on the channels its enable code
- * chooses (both, left, right, mid or side). Latency, block-size freedom
- * and timing of parameter changes are those of LintaqProc, the same in
- * both channels.
+ * in two different arrays that do not overlap. (Given the same array
+ * twice, the call stays within it, but what it holds afterwards is
+ * unspecified.) Each band acts on the channels its enable code chooses
+ * (both, left, right, mid or side). Latency, block-size freedom and timing
+ * of parameter changes are those of LintaqProc, the same in both channels.
  *
  * Only for an instance created with stereo nonzero: given a mono instance
  * it returns at once without touching the arrays. NULL instance: returns at
