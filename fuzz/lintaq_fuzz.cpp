@@ -140,9 +140,21 @@ struct Session {
         params.sampleRate = 48000;
     }
 
+    void setBand(FuzzedDataProvider &in)
+    {
+        const int k = in.ConsumeIntegralInRange(0, LINTAQ_BANDS - 1);
+        params.freq[k] = hostileFloat(in);
+        params.gain[k] = hostileFloat(in);
+        params.q[k] = hostileFloat(in);
+        params.enable[k] = in.PickValueInArray(kHostileCodes);
+        params.type[k] = in.PickValueInArray(kHostileCodes);
+    }
+
     void setWords(FuzzedDataProvider &in)
     {
-        for (int words = in.ConsumeIntegralInRange(1, 8); words > 0; --words) {
+        if (in.ConsumeBool())
+            setBand(in);
+        for (int words = in.ConsumeIntegralInRange(0, 8); words > 0; --words) {
             const int w = in.ConsumeIntegralInRange(0, 62);
             uint32_t *word = reinterpret_cast<uint32_t *>(&params) + w;
             if (w < 36) {
@@ -208,13 +220,16 @@ struct Session {
         }
         const int count = grid != nullptr ? grid->pointCount : 0;
         std::unique_ptr<float[]> out(new float[static_cast<size_t>(count)]); // exactly: overruns show
-        const int band = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 11) : in.ConsumeIntegral<int>();
-        LintaqGraph(in.ConsumeIntegralInRange(0, 15) == 0 ? nullptr : &params, grid, out.get(), band);
-        if (grid == nullptr || band < 0 || band >= LINTAQ_BANDS)
+        const PeqParams *p = in.ConsumeIntegralInRange(0, 15) == 0 ? nullptr : &params;
+        LintaqGraph(p, grid, out.get(), in.ConsumeIntegral<int>());
+        if (p == nullptr || grid == nullptr)
             return;
-        for (int i = 0; i < count; ++i)
-            if (!std::isfinite(out[i]))
-                fail("non-finite curve value", out[i]);
+        for (int band = 0; band < LINTAQ_BANDS; ++band) {
+            LintaqGraph(p, grid, out.get(), band);
+            for (int i = 0; i < count; ++i)
+                if (!std::isfinite(out[i]))
+                    fail("non-finite curve value", out[i]);
+        }
     }
 };
 
