@@ -114,6 +114,7 @@ struct Session {
     int mode = 0;
     bool stereo = false;
     bool clean = true; // nothing outside the documented ranges since creation
+    int sampleBudget = 200000;
     PeqParams params{};
     PeqGraph *grid = nullptr;
     std::vector<float> left, right;
@@ -175,6 +176,9 @@ struct Session {
     void process(FuzzedDataProvider &in)
     {
         int n = in.ConsumeIntegralInRange(-3, 20000);
+        // A budget per input keeps every run well inside the time limit.
+        n = n < sampleBudget ? n : sampleBudget;
+        sampleBudget -= n > 0 ? n : 0;
         const bool wantStereo = in.ConsumeBool();
         const bool sameArray = wantStereo && in.ConsumeIntegralInRange(0, 15) == 0;
         left.assign(static_cast<size_t>(n > 0 ? n : 0), 0.0f);
@@ -212,6 +216,8 @@ struct Session {
     {
         if (grid == nullptr || in.ConsumeBool()) {
             ExitPeqGraph(grid);
+            // Up to 65536 points: larger only means a larger allocation,
+            // which libFuzzer's memory limit would report as a crash.
             const int n = in.ConsumeBool() ? in.ConsumeIntegralInRange(-2, 600) : in.ConsumeIntegralInRange(-100000, 1 << 16);
             const float fmin = hostileFloat(in), fmax = hostileFloat(in);
             grid = InitPeqGraph(in.ConsumeIntegralInRange(0, 7) == 0 ? nullptr : &params, n, fmin, fmax);

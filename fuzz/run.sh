@@ -11,7 +11,7 @@ cmake --build build-fuzz -j 2 --target lintaq_fuzz
 mkdir -p build-fuzz/corpus
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0
 status=0
-build-fuzz/lintaq_fuzz -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+build-fuzz/lintaq_fuzz -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
   -max_len=8192 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
   build-fuzz/corpus fuzz/corpus >build-fuzz/last-run.log 2>&1 || status=$?
 grep -E '^(#[0-9]+ +(INITED|DONE)|stat::number_of_executed_units|==[0-9]+==|SUMMARY|lintaq_fuzz:|artifact_prefix)' \
