@@ -20,21 +20,26 @@ KernelSet widestAvailable()
 #endif
 }
 
+// The processor is asked once.
+KernelSet widest()
+{
+    static const KernelSet set = widestAvailable();
+    return set;
+}
+
 std::atomic<int> forced{-1};
 
 } // namespace
 
 bool kernelSetAvailable(KernelSet set)
 {
-    static const KernelSet widest = widestAvailable();
-    return static_cast<int>(set) <= static_cast<int>(widest);
+    return static_cast<int>(set) <= static_cast<int>(widest());
 }
 
 KernelSet activeKernelSet()
 {
-    static const KernelSet widest = widestAvailable();
     const int chosen = forced.load(std::memory_order_relaxed);
-    return chosen < 0 ? widest : static_cast<KernelSet>(chosen);
+    return chosen < 0 ? widest() : static_cast<KernelSet>(chosen);
 }
 
 void forceKernelSet(KernelSet set)
