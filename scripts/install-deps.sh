@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libbenchmark-dev
   libsndfile1-dev nlohmann-json3-dev librsvg2-bin
-  lv2-dev lilv-utils lv2file liblilv-dev sordi
+  lv2-dev lilv-utils lv2file liblilv-dev sordi dpf-source
   python3 python3-numpy python3-pytest python3-hypothesis python3-soundfile
   python3-matplotlib python3-venv python3-setuptools python3-pip
   libmpfr-dev

@@ -13,7 +13,7 @@ build=${1:-build-bench}
 shift || true
 bash "$root/scripts/install-deps.sh" --bench
 cmake -S "$root" -B "$build" -DLINTAQ_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target lintaq_lv2 lintaq_lv2_bench lintaq_curve_points >/dev/null
+cmake --build "$build" -j2 --target lintaq-stereo-lv2 lintaq_lv2_bench lintaq_curve_points >/dev/null
 bench=$build/bench/lv2_host/lintaq_lv2_bench
 curve=$build/bench/lv2_host/lintaq_curve_points
 # Our bundle first; the peers from the system folder (not /usr/local, where
