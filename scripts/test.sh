@@ -17,9 +17,10 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 LINTAQ_LIBRARY="$PWD/build/liblintaq.so" LINTAQ_CLI="$PWD/build/tools/lintaq/lintaq" \
   /usr/bin/python3 -m pytest -p no:cacheprovider -q -rs python/tests
 
-# The Windows DLL, cross-built: its export and import tables checked, and
-# its output under Wine compared byte for byte with the Linux build's.
-cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DLINTAQ_WERROR=ON \
+# The Windows DLL and the VST3 and CLAP plugins, cross-built: the DLL's
+# export and import tables checked, and the DLL's and the plugins' output
+# under Wine compared byte for byte with the Linux build's.
+cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DLINTAQ_WERROR=ON -DLINTAQ_BUILD_PLUGINS=ON \
   -DLINTAQ_LINUX_BUILD_DIR="$PWD/build" >/dev/null
 cmake --build build-mingw -j "$jobs"
 ctest --test-dir build-mingw -j "$jobs" -V |
@@ -28,7 +29,8 @@ ctest --test-dir build-mingw -j "$jobs" -V |
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTAQ_WERROR=ON \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_C_FLAGS="$sanitize" \
-  -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" >/dev/null
+  -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" \
+  -DCMAKE_MODULE_LINKER_FLAGS="$sanitize" >/dev/null
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE no-sanitizer
 

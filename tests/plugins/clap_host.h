@@ -3,8 +3,13 @@
 // saves and loads state, the way a DAW does.
 #pragma once
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -24,10 +29,17 @@ class ClapModule {
 public:
     explicit ClapModule(const std::string &path)
     {
+#if defined(_WIN32)
+        lib_ = LoadLibraryA(path.c_str());
+        if (lib_ == nullptr)
+            return;
+        entry_ = reinterpret_cast<const clap_plugin_entry_t *>(GetProcAddress(static_cast<HMODULE>(lib_), "clap_entry"));
+#else
         lib_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (lib_ == nullptr)
             return;
         entry_ = static_cast<const clap_plugin_entry_t *>(dlsym(lib_, "clap_entry"));
+#endif
         if (entry_ == nullptr || !entry_->init(path.c_str()))
             return;
         factory = static_cast<const clap_plugin_factory_t *>(entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));
@@ -36,8 +48,13 @@ public:
     {
         if (entry_ != nullptr)
             entry_->deinit();
+#if defined(_WIN32)
+        if (lib_ != nullptr)
+            FreeLibrary(static_cast<HMODULE>(lib_));
+#else
         if (lib_ != nullptr)
             dlclose(lib_);
+#endif
     }
     ClapModule(const ClapModule &) = delete;
     ClapModule &operator=(const ClapModule &) = delete;

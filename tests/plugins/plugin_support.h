@@ -1,15 +1,15 @@
-// What the plugin hosts share: settings by parameter index, the library's
-// own output for the same settings (each plugin must give the same bits),
-// test signals and their measurements.
+// What the plugin hosts share (the tests, and the render host that runs on
+// Windows too): settings by parameter index, the library's own output for
+// the same settings (each plugin must give the same bits), test signals and
+// their measurements.
 #pragma once
 
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "lintaq.h"
 #include "parameters.h"
@@ -97,7 +97,22 @@ inline Channels testSignal(int channels, size_t length, size_t at, int rate)
     Channels s(static_cast<size_t>(channels), std::vector<float>(length));
     for (int c = 0; c < channels; ++c)
         for (size_t i = 0; i < length; ++i)
-            s[c][i] = static_cast<float>(0.25 * std::sin(2 * M_PI * (440.0 + 770.0 * c) * double(i) / rate));
+            s[c][i] = static_cast<float>(0.25 * std::sin(2 * std::numbers::pi * (440.0 + 770.0 * c) * double(i) / rate));
+    for (auto &ch : s)
+        ch[at] += 0.5f;
+    return s;
+}
+
+// Deterministic noise (|x| <= 0.25, channels differ) with an impulse at
+// `at`, from integer arithmetic alone, so every platform makes the same
+// bits (the C libraries' sines differ in the last place).
+inline Channels noiseSignal(int channels, size_t length, size_t at)
+{
+    uint32_t seed = 1;
+    Channels s(static_cast<size_t>(channels), std::vector<float>(length));
+    for (auto &ch : s)
+        for (float &x : ch)
+            x = static_cast<float>((seed = seed * 1664525u + 1013904223u) >> 8) / 16777216.0f * 0.5f - 0.25f;
     for (auto &ch : s)
         ch[at] += 0.5f;
     return s;
@@ -118,22 +133,6 @@ inline size_t peakIndex(const std::vector<float> &x)
         if (std::fabs(x[i]) > std::fabs(x[best]))
             best = i;
     return best;
-}
-
-// Bit patterns, so -0 and 0 differ and the first difference is reported.
-inline void expectSameBits(const Channels &got, const Channels &want, const char *what)
-{
-    ASSERT_EQ(got.size(), want.size()) << what;
-    for (size_t c = 0; c < got.size(); ++c) {
-        ASSERT_EQ(got[c].size(), want[c].size()) << what;
-        for (size_t i = 0; i < got[c].size(); ++i) {
-            uint32_t a, b;
-            std::memcpy(&a, &got[c][i], 4);
-            std::memcpy(&b, &want[c][i], 4);
-            ASSERT_EQ(a, b) << what << ": channel " << c << " sample " << i << ": " << got[c][i] << " vs "
-                            << want[c][i];
-        }
-    }
 }
 
 // The input delayed by `latency` samples, silence before.

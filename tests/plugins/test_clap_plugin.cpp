@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "clap_host.h"
+#include "plugin_expect.h"
 
 namespace ptest {
 namespace {
@@ -200,7 +201,7 @@ TEST(ClapPlugin, OversamplingSwitchIsAGaplessCrossfadeWithoutOvershoot)
     Channels sine(2, std::vector<float>(before + after));
     for (auto &ch : sine)
         for (size_t i = 0; i < ch.size(); ++i)
-            ch[i] = static_cast<float>(0.3 * std::sin(2 * M_PI * 11000.0 * double(i) / rate));
+            ch[i] = static_cast<float>(0.3 * std::sin(2 * std::numbers::pi * 11000.0 * double(i) / rate));
 
     ClapModule module(clapPath(Variant::stereo));
     ClapInstance p(module);

@@ -15,6 +15,7 @@
 #include <lv2/presets/presets.h>
 
 #include "lv2_host.h"
+#include "plugin_expect.h"
 #include "presets.h"
 
 // Counting wrappers for the C allocator and pthread_mutex_lock, which the

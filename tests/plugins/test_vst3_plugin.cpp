@@ -1,4 +1,5 @@
 // The VST3 plugins, loaded by GetPluginFactory as a DAW loads them.
+#include "plugin_expect.h"
 #include "vst3_host.h"
 
 namespace ptest {

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -42,10 +43,13 @@ inline float vst3Plain(const Range &r, float v)
 
 namespace vst3 {
 
+// Windows' result codes are HRESULTs above INT32_MAX in the header's enum.
+inline v3_result code(long long c) { return static_cast<v3_result>(static_cast<uint32_t>(c)); }
+
 inline v3_result V3_API noInterface(void *, const v3_tuid, void **obj)
 {
     *obj = nullptr;
-    return V3_NO_INTERFACE;
+    return code(V3_NO_INTERFACE);
 }
 inline uint32_t V3_API oneRef(void *) { return 1; }
 
@@ -62,7 +66,7 @@ inline const v3_param_value_queue_cpp kQueueTable = {
      [](void *self, int32_t i, int32_t *offset, double *value) -> v3_result {
          const auto &p = static_cast<Queue *>(self)->points;
          if (i < 0 || static_cast<size_t>(i) >= p.size())
-             return V3_INVALID_ARG;
+             return code(V3_INVALID_ARG);
          *offset = p[static_cast<size_t>(i)].first;
          *value = p[static_cast<size_t>(i)].second;
          return V3_OK;
