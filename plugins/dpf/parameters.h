@@ -9,6 +9,7 @@
 // that stops meaning anything stays in its place, ignored.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -30,6 +31,9 @@ enum Param : uint32_t {
     kBypass = kTrim + 1,
     kParamCount = kBypass + 1, // 64
 };
+
+// A value for every parameter, in table order.
+using Values = std::array<float, kParamCount>;
 
 inline constexpr uint32_t bandParam(int band, BandField field) { return kFirstBand + static_cast<uint32_t>(band) * kBandFields + field; }
 inline constexpr bool isBandParam(uint32_t p) { return p >= kFirstBand && p < kTrim; }

@@ -17,7 +17,6 @@
 namespace ptest {
 
 using namespace lintaq_plugin;
-using Values = std::array<float, kParamCount>;
 using Channels = std::vector<std::vector<float>>;
 
 inline int channelsOf(Variant v) { return v == Variant::stereo ? 2 : 1; }

@@ -4,6 +4,8 @@
 // control values, state, factory presets and real-time safety.
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 #include <dlfcn.h>
@@ -13,6 +15,7 @@
 #include <lv2/atom/atom.h>
 #include <lv2/port-props/port-props.h>
 #include <lv2/presets/presets.h>
+#include <sndfile.hh>
 
 #include "lv2_host.h"
 #include "plugin_expect.h"
@@ -304,6 +307,99 @@ TEST(Lv2Plugin, FactoryPresetsCarryTheirSettings)
         }
         lilv_nodes_free(presets);
     }
+    lilv_node_free(presetClass);
+    lilv_node_free(label);
+}
+
+// The command-line tool's presets, converted to LV2 presets, give in the
+// plugin what `lintaq process --preset` gives (without frame noise, which
+// the plugin does not have), only delayed by the latency the tool trims.
+TEST(Lv2Plugin, ToolPresetsConvertedGiveTheToolsOutput)
+{
+    const std::filesystem::path work = std::filesystem::path(LINTAQ_TEST_WORK_DIR) / "tool-presets";
+    std::filesystem::remove_all(work);
+    std::filesystem::create_directories(work);
+    LilvNode *presetClass = lilv_new_uri(lv2World(), LV2_PRESETS__Preset);
+    LilvNode *label = lilv_new_uri(lv2World(), LILV_NS_RDFS "label");
+    int converted = 0;
+    for (const auto &file : std::filesystem::directory_iterator(LINTAQ_CLI_PRESETS)) {
+        if (file.path().extension() != ".json")
+            continue;
+        SCOPED_TRACE(file.path().string());
+        const std::filesystem::path out = work / file.path().stem();
+        const auto [status, log] = shell(std::string(LINTAQ_LV2_PRESET_TOOL) + " " + file.path().string() + " " + out.string());
+        ASSERT_EQ(status, 0) << log;
+        std::vector<std::filesystem::path> bundles;
+        for (const auto &d : std::filesystem::directory_iterator(out))
+            bundles.push_back(d.path());
+        ASSERT_EQ(bundles.size(), 1u) << "one bundle, nothing left half-written";
+        ASSERT_EQ(bundles[0].extension(), ".lv2");
+        LilvNode *b = lilv_new_file_uri(lv2World(), nullptr, (bundles[0].string() + "/").c_str());
+        lilv_world_load_bundle(lv2World(), b);
+        lilv_node_free(b);
+
+        // The preset's label is the JSON's name; find it among the plugin's.
+        std::ifstream in(file.path());
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t at = text.find("\"name\"");
+        ASSERT_NE(at, std::string::npos);
+        const size_t open = text.find('"', text.find(':', at)) + 1;
+        const std::string name = text.substr(open, text.find('"', open) - open);
+        const LilvNode *preset = nullptr;
+        LilvNodes *presets = lilv_plugin_get_related(lv2Plugin(Variant::stereo), presetClass);
+        LILV_FOREACH (nodes, it, presets) {
+            const LilvNode *p = lilv_nodes_get(presets, it);
+            lilv_world_load_resource(lv2World(), p);
+            LilvNodes *labels = lilv_world_find_nodes(lv2World(), p, label, nullptr);
+            if (labels != nullptr && lilv_nodes_size(labels) > 0 && name == lilv_node_as_string(lilv_nodes_get_first(labels)))
+                preset = p;
+            lilv_nodes_free(labels);
+        }
+        ASSERT_NE(preset, nullptr) << name;
+        LilvState *state = lilv_state_new_from_world(lv2World(), &urids().map_, preset);
+        lilv_nodes_free(presets);
+        ASSERT_NE(state, nullptr);
+        Lv2Instance inst(Variant::stereo, 48000);
+        ASSERT_TRUE(inst.ok());
+        lilv_state_restore(
+            state, inst.instance(),
+            [](const char *symbol, void *data, const void *value, uint32_t, uint32_t type) {
+                static_cast<Lv2Instance *>(data)->control(symbol) = atomNumber(value, type);
+            },
+            &inst, 0, nullptr);
+        lilv_state_free(state);
+
+        const Channels input = noiseSignal(2, 60000, 100);
+        Channels io = input;
+        inst.process(io, 4096);
+        const size_t latency = static_cast<size_t>(inst.latency());
+        ASSERT_LT(latency, input[0].size());
+
+        const std::string wavIn = (work / "in.wav").string(), wavOut = (work / "out.wav").string();
+        {
+            SndfileHandle w(wavIn, SFM_WRITE, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000);
+            std::vector<float> frames;
+            for (size_t i = 0; i < input[0].size(); ++i)
+                frames.insert(frames.end(), {input[0][i], input[1][i]});
+            ASSERT_EQ(w.writef(frames.data(), static_cast<sf_count_t>(input[0].size())), static_cast<sf_count_t>(input[0].size()));
+        }
+        const auto [cliStatus, cliLog] = shell(std::string(LINTAQ_CLI) + " process " + wavIn + " " + wavOut +
+                                               " --preset " + file.path().string() + " --no-noise --float --overwrite --quiet");
+        ASSERT_EQ(cliStatus, 0) << cliLog;
+        SndfileHandle r(wavOut);
+        ASSERT_EQ(r.frames(), static_cast<sf_count_t>(input[0].size()));
+        std::vector<float> frames(2 * input[0].size());
+        r.readf(frames.data(), r.frames());
+        Channels tool(2), plugin(2);
+        for (size_t i = 0; i + latency < input[0].size(); ++i)
+            for (size_t c = 0; c < 2; ++c) {
+                tool[c].push_back(frames[2 * i + c]);
+                plugin[c].push_back(io[c][i + latency]);
+            }
+        expectSameBits(plugin, tool, name.c_str());
+        ++converted;
+    }
+    EXPECT_GE(converted, 2);
     lilv_node_free(presetClass);
     lilv_node_free(label);
 }
