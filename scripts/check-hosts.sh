@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# The plugins in third-party hosts (not part of scripts/test.sh: it installs
+# Ardour and Qtractor and takes a minute or two).
+#
+#   bash scripts/check-hosts.sh [BUILD_DIR]    (default build/)
+#
+# - Qtractor's plugin scanner lists both CLAP plugins with their audio ports
+#   and 64 parameters (Qtractor finds LV2 plugins in-process through lilv;
+#   lilv's lv2info lists ours with their ports).
+# - Ardour 7 headless (ardour7-lua, dummy audio backend): the LV2 and the
+#   VST3 stereo plugins are listed and load in a session, a setting made
+#   there (quality 3, a band) is saved, and a second Ardour process
+#   reopens the session with both plugins and their settings.
+# Ardour and Qtractor run with configuration and caches of their own in a
+# temporary folder; nothing of the user's is touched.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
+bash scripts/install-deps.sh
+export DEBIAN_FRONTEND=noninteractive
+for p in qtractor ardour; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+done
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target lintaq-stereo-lv2 lintaq-mono-lv2 lintaq-stereo-vst3 lintaq-mono-vst3 \
+  lintaq-stereo-clap lintaq-mono-clap >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+pass() { echo "ok   $*"; }
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+echo "== Qtractor's plugin scanner (CLAP)"
+scanner=$(dpkg -L qtractor | grep '/qtractor_plugin_scan$' | head -1)
+scan=$(printf 'CLAP:%s\nCLAP:%s\n' "$build/clap/lintaq-stereo.clap" "$build/clap/lintaq-mono.clap" |
+  timeout 120 "$scanner" 2>&1 || true)
+echo "$scan"
+grep -q '^CLAP|Lintaq EQ stereo|2:2|0:0|64:0|' <<<"$scan" && pass "stereo CLAP: 2 in, 2 out, 64 parameters" ||
+  fail "stereo CLAP not listed as expected"
+grep -q '^CLAP|Lintaq EQ mono|1:1|0:0|64:0|' <<<"$scan" && pass "mono CLAP: 1 in, 1 out, 64 parameters" ||
+  fail "mono CLAP not listed as expected"
+
+echo "== lilv (what Qtractor, Ardour and Carla use for LV2)"
+for v in stereo mono; do
+  info=$(LV2_PATH="$build/lv2" lv2info "urn:lintaq:lv2:$v" 2>&1 || true)
+  if grep -q 'Symbol: *quality' <<<"$info" && grep -q 'Symbol: *band12_q' <<<"$info"; then
+    pass "LV2 $v: $(grep -c 'Symbol:' <<<"$info") ports, quality ... band12_q"
+  else
+    fail "LV2 $v: ports not listed"
+    echo "$info" | head -20
+  fi
+done
+
+echo "== Ardour 7 headless"
+mkdir -p "$work/config/ardour7" "$work/cache"
+cat >"$work/config/ardour7/config" <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<Ardour>
+  <Config>
+    <Option name="hide-dummy-backend" value="0"/>
+    <Option name="plugin-path-vst3" value="$build/vst3"/>
+  </Config>
+</Ardour>
+EOF
+export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache LV2_PATH=$build/lv2
+# New VST3 bundles are indexed by Ardour's scanner before Ardour lists them.
+for v in stereo mono; do
+  LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst3-scanner -q "$build/vst3/lintaq-$v.vst3" ||
+    fail "ardour-vst3-scanner on lintaq-$v.vst3"
+done
+
+cat >"$work/create.lua" <<'EOF'
+AudioEngine:set_backend("None (Dummy)", "", "")
+local s = create_session(os.getenv("SESSION_DIR"), "lintaq", 48000)
+assert(s, "no session")
+local wanted = { {"urn:lintaq:lv2:stereo", ARDOUR.PluginType.LV2, "LV2"}, {"", ARDOUR.PluginType.VST3, "VST3"} }
+for p in ARDOUR.LuaAPI.list_plugins():iter() do
+  if p.name == "Lintaq EQ stereo" and p.type == ARDOUR.PluginType.VST3 then wanted[2][1] = p.unique_id end
+  if string.find(p.name, "Lintaq") then print(string.format("listed|%s|%s", p.name, p.unique_id)) end
+end
+-- Settings by label: quality 3, band 5 a +6 dB peak.
+local function set(proc, label, value)
+  local plug = proc:to_plugininsert():plugin(0)
+  for i = 0, plug:parameter_count() - 1 do
+    local n = plug:nth_parameter(i)
+    if plug:parameter_label(n) == label then
+      assert(ARDOUR.LuaAPI.set_processor_param(proc, i, value), label)
+      return
+    end
+  end
+  error("no parameter " .. label)
+end
+for _, w in ipairs(wanted) do
+  local tl = s:new_audio_track(2, 2, nil, 1, w[3], ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true)
+  local proc = ARDOUR.LuaAPI.new_plugin(s, w[1], w[2], "")
+  assert(not proc:isnil(), "cannot load " .. w[3])
+  tl:front():add_processor_by_index(proc, 0, nil, true)
+  set(proc, "Quality", 3)
+  set(proc, "Band 5 channels", 1)
+  set(proc, "Band 5 gain", 6)
+  print(string.format("loaded|%s|%s", w[3], proc:name()))
+end
+-- Let the engine run a few cycles: hosts hand VST3 parameter changes to
+-- the processor with the next block, and the state is the processor's.
+ARDOUR.LuaAPI.usleep(1000000)
+s:save_state("", false, false, false, false, false)
+close_session()
+quit()
+EOF
+cat >"$work/reopen.lua" <<'EOF'
+AudioEngine:set_backend("None (Dummy)", "", "")
+local s = load_session(os.getenv("SESSION_DIR"), "lintaq")
+assert(s, "cannot reopen")
+for t in s:get_tracks():iter() do
+  local proc = t:nth_plugin(0)
+  assert(not proc:isnil(), "plugin missing on " .. t:name())
+  local plug = proc:to_plugininsert():plugin(0)
+  for i = 0, plug:parameter_count() - 1 do
+    local n = plug:nth_parameter(i)
+    local label = plug:parameter_label(n)
+    if label == "Quality" or label == "Band 5 gain" or label == "Band 5 channels" then
+      print(string.format("restored|%s|%s|%.3f", t:name(), label, ARDOUR.LuaAPI.get_processor_param(proc, i)))
+    end
+  end
+end
+close_session()
+quit()
+EOF
+export SESSION_DIR=$work/session
+created=$(timeout 300 ardour7-lua "$work/create.lua" 2>&1 | grep -E '^(listed|loaded|Error)' || true)
+echo "$created"
+grep -q '^loaded|LV2|Lintaq EQ stereo' <<<"$created" && pass "Ardour loads the LV2 plugin" || fail "Ardour did not load the LV2 plugin"
+grep -q '^loaded|VST3|Lintaq EQ stereo' <<<"$created" && pass "Ardour loads the VST3 plugin" || fail "Ardour did not load the VST3 plugin"
+reopened=$(timeout 300 ardour7-lua "$work/reopen.lua" 2>&1 | grep -E '^(restored|Error)' || true)
+echo "$reopened"
+for track in LV2 VST3; do
+  if grep -q "^restored|$track|Quality|3.000" <<<"$reopened" && grep -q "^restored|$track|Band 5 gain|6.000" <<<"$reopened" &&
+    grep -q "^restored|$track|Band 5 channels|1.000" <<<"$reopened"; then
+    pass "the reopened session has the $track plugin with its settings"
+  else
+    fail "the reopened session lost the $track plugin's settings"
+  fi
+done
+grep -q 'Port symbol="quality" value="3"' "$SESSION_DIR/lintaq.ardour" &&
+  pass "Ardour stores the LV2 settings by symbol" || fail "no quality port in the session file"
+
+echo
+[ "$failures" -eq 0 ] && echo "all host checks passed" || echo "$failures host checks failed"
+exit $((failures > 0))
