@@ -3,12 +3,6 @@
 // saves and loads state, the way a DAW does.
 #pragma once
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -21,25 +15,16 @@
 #include "clap/ext/state.h"
 #include "clap/plugin-factory.h"
 
+#include "loaded_library.h"
 #include "plugin_support.h"
 
 namespace ptest {
 
 class ClapModule {
 public:
-    explicit ClapModule(const std::string &path)
+    explicit ClapModule(const std::string &path) : lib_(path)
     {
-#if defined(_WIN32)
-        lib_ = LoadLibraryA(path.c_str());
-        if (lib_ == nullptr)
-            return;
-        entry_ = reinterpret_cast<const clap_plugin_entry_t *>(GetProcAddress(static_cast<HMODULE>(lib_), "clap_entry"));
-#else
-        lib_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (lib_ == nullptr)
-            return;
-        entry_ = static_cast<const clap_plugin_entry_t *>(dlsym(lib_, "clap_entry"));
-#endif
+        entry_ = static_cast<const clap_plugin_entry_t *>(lib_.symbol("clap_entry"));
         if (entry_ == nullptr || !entry_->init(path.c_str()))
             return;
         factory = static_cast<const clap_plugin_factory_t *>(entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));
@@ -48,13 +33,6 @@ public:
     {
         if (entry_ != nullptr)
             entry_->deinit();
-#if defined(_WIN32)
-        if (lib_ != nullptr)
-            FreeLibrary(static_cast<HMODULE>(lib_));
-#else
-        if (lib_ != nullptr)
-            dlclose(lib_);
-#endif
     }
     ClapModule(const ClapModule &) = delete;
     ClapModule &operator=(const ClapModule &) = delete;
@@ -62,7 +40,7 @@ public:
     const clap_plugin_factory_t *factory = nullptr;
 
 private:
-    void *lib_ = nullptr;
+    LoadedLibrary lib_;
     const clap_plugin_entry_t *entry_ = nullptr;
 };
 

@@ -3,6 +3,7 @@
 // connected by symbol.
 #pragma once
 
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -76,6 +77,21 @@ inline const LilvPlugin *lv2Plugin(Variant v)
     const LilvPlugin *p = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(lv2World()), uri);
     lilv_node_free(uri);
     return p;
+}
+
+// A preset's port value as lilv hands it: the Turtle literal's type decides.
+inline float atomNumber(const void *value, uint32_t type)
+{
+    UridMap &m = urids();
+    if (type == m.id(LV2_ATOM__Float))
+        return *static_cast<const float *>(value);
+    if (type == m.id(LV2_ATOM__Double))
+        return static_cast<float>(*static_cast<const double *>(value));
+    if (type == m.id(LV2_ATOM__Int))
+        return static_cast<float>(*static_cast<const int32_t *>(value));
+    if (type == m.id(LV2_ATOM__Long))
+        return static_cast<float>(*static_cast<const int64_t *>(value));
+    return std::numeric_limits<float>::quiet_NaN(); // the plugin takes NaN as the default
 }
 
 // One instance, its controls held here and connected by symbol.
@@ -166,6 +182,22 @@ public:
             }
             lilv_instance_run(instance_, n);
         }
+    }
+
+    // A preset's port values onto the controls.
+    bool applyPreset(const LilvNode *preset)
+    {
+        LilvState *state = lilv_state_new_from_world(lv2World(), &urids().map_, preset);
+        if (state == nullptr)
+            return false;
+        lilv_state_restore(
+            state, instance_,
+            [](const char *symbol, void *data, const void *value, uint32_t, uint32_t type) {
+                static_cast<Lv2Instance *>(data)->control(symbol) = atomNumber(value, type);
+            },
+            this, 0, nullptr);
+        lilv_state_free(state);
+        return true;
     }
 
     const LilvPlugin *plugin() const { return plugin_; }

@@ -56,22 +56,6 @@ namespace {
 
 constexpr Variant kBoth[] = {Variant::mono, Variant::stereo};
 
-// A preset's port value as lilv hands it: the Turtle literal's type decides.
-float atomNumber(const void *value, uint32_t type)
-{
-    UridMap &m = urids();
-    if (type == m.id(LV2_ATOM__Float))
-        return *static_cast<const float *>(value);
-    if (type == m.id(LV2_ATOM__Double))
-        return static_cast<float>(*static_cast<const double *>(value));
-    if (type == m.id(LV2_ATOM__Int))
-        return static_cast<float>(*static_cast<const int32_t *>(value));
-    if (type == m.id(LV2_ATOM__Long))
-        return static_cast<float>(*static_cast<const int64_t *>(value));
-    ADD_FAILURE() << "a port value of type " << m.uri(type);
-    return 0;
-}
-
 std::pair<int, std::string> shell(const std::string &cmd)
 {
     std::string log = cmd + "\n";
@@ -277,17 +261,9 @@ TEST(Lv2Plugin, FactoryPresetsCarryTheirSettings)
         for (const Preset &preset : kPresets) {
             SCOPED_TRACE(preset.name);
             ASSERT_EQ(byName.count(preset.name), 1u);
-            LilvState *state = lilv_state_new_from_world(lv2World(), &urids().map_, byName[preset.name]);
-            ASSERT_NE(state, nullptr);
             Lv2Instance inst(v, 48000);
             ASSERT_TRUE(inst.ok());
-            lilv_state_restore(
-                state, inst.instance(),
-                [](const char *symbol, void *data, const void *value, uint32_t, uint32_t type) {
-                    static_cast<Lv2Instance *>(data)->control(symbol) = atomNumber(value, type);
-                },
-                &inst, 0, nullptr);
-            lilv_state_free(state);
+            ASSERT_TRUE(inst.applyPreset(byName[preset.name]));
             // What the preset says, from its table row.
             Values x = defaults(v);
             x[kQuality] = static_cast<float>(preset.quality);
@@ -356,18 +332,11 @@ TEST(Lv2Plugin, ToolPresetsConvertedGiveTheToolsOutput)
             lilv_nodes_free(labels);
         }
         ASSERT_NE(preset, nullptr) << name;
-        LilvState *state = lilv_state_new_from_world(lv2World(), &urids().map_, preset);
-        lilv_nodes_free(presets);
-        ASSERT_NE(state, nullptr);
         Lv2Instance inst(Variant::stereo, 48000);
         ASSERT_TRUE(inst.ok());
-        lilv_state_restore(
-            state, inst.instance(),
-            [](const char *symbol, void *data, const void *value, uint32_t, uint32_t type) {
-                static_cast<Lv2Instance *>(data)->control(symbol) = atomNumber(value, type);
-            },
-            &inst, 0, nullptr);
-        lilv_state_free(state);
+        const bool applied = inst.applyPreset(preset);
+        lilv_nodes_free(presets);
+        ASSERT_TRUE(applied);
 
         const Channels input = noiseSignal(2, 60000, 100);
         Channels io = input;

@@ -5,12 +5,6 @@
 // and saves and loads the component's state.
 #pragma once
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -22,6 +16,7 @@
 #include "travesty/edit_controller.h"
 #include "travesty/factory.h"
 
+#include "loaded_library.h"
 #include "plugin_support.h"
 
 namespace ptest {
@@ -144,30 +139,20 @@ inline const StreamTable kStreamTable = {
 
 class Vst3Module {
 public:
-    explicit Vst3Module(const std::string &path)
+    explicit Vst3Module(const std::string &path) : lib_(path)
     {
 #if defined(_WIN32)
-        lib_ = LoadLibraryA(path.c_str());
-        auto symbol = [&](const char *name) { return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(lib_), name)); };
-        const char *entryName = "InitDll", *exitName = "ExitDll";
-#else
-        lib_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        auto symbol = [&](const char *name) { return dlsym(lib_, name); };
-        const char *entryName = "ModuleEntry", *exitName = "ModuleExit";
-#endif
-        if (lib_ == nullptr)
-            return;
-        exit_ = symbol(exitName);
-#if defined(_WIN32)
-        auto entry = reinterpret_cast<bool (*)()>(symbol(entryName));
+        auto entry = reinterpret_cast<bool (*)()>(lib_.symbol("InitDll"));
+        exit_ = lib_.symbol("ExitDll");
         if (entry != nullptr && !entry())
             return;
 #else
-        auto entry = reinterpret_cast<bool (*)(void *)>(symbol(entryName));
-        if (entry != nullptr && !entry(lib_))
+        auto entry = reinterpret_cast<bool (*)(void *)>(lib_.symbol("ModuleEntry"));
+        exit_ = lib_.symbol("ModuleExit");
+        if (entry != nullptr && !entry(lib_.handle()))
             return;
 #endif
-        auto get = reinterpret_cast<void *(*)()>(symbol("GetPluginFactory"));
+        auto get = reinterpret_cast<void *(*)()>(lib_.symbol("GetPluginFactory"));
         if (get != nullptr)
             factory = static_cast<v3_plugin_factory **>(get());
     }
@@ -177,13 +162,6 @@ public:
             v3_cpp_obj_unref(factory);
         if (exit_ != nullptr)
             reinterpret_cast<bool (*)()>(exit_)();
-#if defined(_WIN32)
-        if (lib_ != nullptr)
-            FreeLibrary(static_cast<HMODULE>(lib_));
-#else
-        if (lib_ != nullptr)
-            dlclose(lib_);
-#endif
     }
     Vst3Module(const Vst3Module &) = delete;
     Vst3Module &operator=(const Vst3Module &) = delete;
@@ -205,7 +183,7 @@ public:
     v3_plugin_factory **factory = nullptr;
 
 private:
-    void *lib_ = nullptr;
+    LoadedLibrary lib_;
     void *exit_ = nullptr;
 };
 
