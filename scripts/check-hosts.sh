@@ -11,6 +11,9 @@
 #   VST3 stereo plugins are listed and load in a session, a setting made
 #   there (quality 3, a band) is saved, and a second Ardour process
 #   reopens the session with both plugins and their settings.
+# - A session saved in Ardour with the earlier hand-written LV2 plugin
+#   (built here from the last commit that had it) opens with these plugins
+#   and every setting made there.
 # Ardour and Qtractor run with configuration and caches of their own in a
 # temporary folder; nothing of the user's is touched.
 set -euo pipefail
@@ -145,6 +148,50 @@ for track in LV2 VST3; do
 done
 grep -q 'Port symbol="quality" value="3"' "$SESSION_DIR/lintaq.ardour" &&
   pass "Ardour stores the LV2 settings by symbol" || fail "no quality port in the session file"
+
+echo "== A session saved with the earlier hand-written LV2 plugin"
+old=a16eae2 # the last commit with plugins/lv2/
+mkdir -p "$work/old/src" "$work/old/lv2/lintaq.lv2"
+for f in lintaq_lv2.cpp port_table.h write_ttl.cpp; do
+  git show "$old:plugins/lv2/$f" >"$work/old/src/$f"
+done
+cmake --build "$build" -j2 --target lintaq_static >/dev/null
+flags=(-std=c++20 -O2 -ffp-contract=off -Iinclude -I"$work/old/src")
+g++ "${flags[@]}" -fPIC -shared -fvisibility=hidden "$work/old/src/lintaq_lv2.cpp" "$build/liblintaq_static.a" \
+  -o "$work/old/lv2/lintaq.lv2/lintaq.so" -Wl,--exclude-libs,ALL
+g++ "${flags[@]}" "$work/old/src/write_ttl.cpp" "$build/liblintaq_static.a" -o "$work/old/write_ttl"
+"$work/old/write_ttl" "$work/old/lv2/lintaq.lv2" lintaq.so 0 11
+cat >"$work/old.lua" <<'EOF'
+AudioEngine:set_backend("None (Dummy)", "", "")
+local s = create_session(os.getenv("SESSION_DIR"), "old", 48000)
+local tl = s:new_audio_track(2, 2, nil, 1, "eq", ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true)
+local proc = ARDOUR.LuaAPI.new_plugin(s, "urn:lintaq:lv2:stereo", ARDOUR.PluginType.LV2, "")
+assert(not proc:isnil(), "cannot load the earlier plugin")
+tl:front():add_processor_by_index(proc, 0, nil, true)
+local plug = proc:to_plugininsert():plugin(0)
+local want = { ["Quality"] = 3, ["2x oversampling"] = 1, ["Band 5 channels"] = 4, ["Band 5 gain"] = 6,
+               ["Band 5 Q"] = 3, ["Band 12 frequency"] = 17000 }
+for i = 0, plug:parameter_count() - 1 do
+  local n = plug:nth_parameter(i)
+  local label = plug:parameter_label(n)
+  if want[label] and plug:parameter_is_input(n) then ARDOUR.LuaAPI.set_processor_param(proc, i, want[label]) end
+end
+ARDOUR.LuaAPI.usleep(500000)
+s:save_state("", false, false, false, false, false)
+close_session()
+quit()
+EOF
+sed -e 's/"lintaq")/"old")/' "$work/reopen.lua" >"$work/reopen-old.lua"
+export SESSION_DIR=$work/old-session
+LV2_PATH=$work/old/lv2 timeout 300 ardour7-lua "$work/old.lua" >/dev/null 2>&1 || true
+reopened=$(timeout 300 ardour7-lua "$work/reopen-old.lua" 2>&1 | grep -E '^(restored|Error)' || true)
+echo "$reopened"
+if grep -q "^restored|eq|Quality|3.000" <<<"$reopened" && grep -q "^restored|eq|Band 5 gain|6.000" <<<"$reopened" &&
+  grep -q "^restored|eq|Band 5 channels|4.000" <<<"$reopened"; then
+  pass "the earlier plugin's session opens with this plugin and its settings"
+else
+  fail "the earlier plugin's session lost its settings"
+fi
 
 echo
 [ "$failures" -eq 0 ] && echo "all host checks passed" || echo "$failures host checks failed"
