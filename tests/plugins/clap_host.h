@@ -107,8 +107,9 @@ public:
         active_ = false;
     }
 
-    // Queues a parameter change for the next process() or flush().
-    void set(uint32_t index, float value) { events_.push_back({index, value}); }
+    // Queues a parameter change for the next process() or flush(), at
+    // frame `time` of the first block.
+    void set(uint32_t index, float value, uint32_t time = 0) { events_.push_back({index, value, time}); }
     void setAll(const Values &x)
     {
         for (uint32_t i = 0; i < kParamCount; ++i)
@@ -198,18 +199,18 @@ private:
     };
     void fillEvents(InEvents &in) const
     {
-        for (const auto &[index, value] : events_) {
+        for (const Event &ev : events_) {
             clap_event_param_value_t e{};
             e.header.size = sizeof e;
-            e.header.time = 0;
+            e.header.time = ev.time;
             e.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
             e.header.type = CLAP_EVENT_PARAM_VALUE;
-            e.param_id = index;
+            e.param_id = ev.index;
             e.note_id = -1;
             e.port_index = -1;
             e.channel = -1;
             e.key = -1;
-            e.value = value;
+            e.value = ev.value;
             in.events.push_back(e);
         }
         in.list.ctx = &in.events;
@@ -225,7 +226,12 @@ private:
     bool active_ = false;
     clap_host_t host_{};
     clap_host_latency_t hostLatency_{};
-    std::vector<std::pair<uint32_t, float>> events_;
+    struct Event {
+        uint32_t index;
+        float value;
+        uint32_t time;
+    };
+    std::vector<Event> events_;
 };
 
 } // namespace ptest

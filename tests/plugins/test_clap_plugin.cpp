@@ -154,6 +154,48 @@ TEST(ClapPlugin, BypassPassesTheInputDelayedByTheLatency)
     }
 }
 
+// Sample-accurate automation is not wanted: a block full of changes takes
+// effect once, at its start, with the last value of each parameter (a
+// plugin that split blocks at events would redesign once per event and
+// give other output).
+TEST(ClapPlugin, ManyEventsInOneBlockTakeEffectOnceAtItsStart)
+{
+    Values x = busy(Variant::stereo, 3);
+    const Channels in = testSignal(2, static_cast<size_t>(modeLatency(3)) + 6000, 0, 48000);
+    const uint32_t block = 1024;
+    ClapModule module(clapPath(Variant::stereo));
+    ClapInstance p(module);
+    ASSERT_NE(p.plugin, nullptr);
+    ASSERT_TRUE(p.activate(48000));
+    p.setAll(x);
+    Channels first(2), second(2);
+    for (size_t c = 0; c < 2; ++c) {
+        first[c].assign(in[c].begin(), in[c].begin() + block);
+        second[c].assign(in[c].begin() + block, in[c].end());
+    }
+    p.process(first, block);
+    for (uint32_t t = 0; t < 200; ++t) { // a sweep of a band's gain across the second block
+        p.set(bandParam(4, kGain), -12.0f + 0.1f * static_cast<float>(t), t * 5);
+        p.set(bandParam(4, kFreq), 500.0f + static_cast<float>(t), t * 5);
+    }
+    p.process(second, block);
+
+    PeqInstance *e = LintaqInit(3, 1);
+    PeqParams pp = engineParams(x, 48000);
+    Channels want = in;
+    LintaqSetPar(e, &pp);
+    LintaqProcST(e, want[0].data(), want[1].data(), static_cast<int>(block));
+    pp.gain[4] = -12.0f + 0.1f * 199.0f;
+    pp.freq[4] = 500.0f + 199.0f;
+    LintaqSetPar(e, &pp);
+    LintaqProcST(e, want[0].data() + block, want[1].data() + block, static_cast<int>(in[0].size() - block));
+    LintaqExit(e);
+    Channels got = first;
+    for (size_t c = 0; c < 2; ++c)
+        got[c].insert(got[c].end(), second[c].begin(), second[c].end());
+    expectSameBits(got, want, "a block of 400 events");
+}
+
 TEST(ClapPlugin, TrimScalesTheEnginesOutput)
 {
     Values x = busy(Variant::stereo, 3);

@@ -199,6 +199,21 @@ TEST(Lv2Plugin, HostileControlValuesAreHeldToTheirRanges)
     expectSameBits(io, libraryOutput(tamed, 48000, in), "hostile controls");
 }
 
+TEST(Lv2Plugin, HostBypassPassesTheInputDelayedByTheLatency)
+{
+    for (Variant v : kBoth) {
+        Lv2Instance p(v, 44100);
+        ASSERT_TRUE(p.ok());
+        Values x = busy(v, 3);
+        x[kBypass] = 1; // lv2_enabled 0
+        p.setAll(x);
+        const Channels in = testSignal(channelsOf(v), static_cast<size_t>(modeLatency(3)) + 3000, 0, 44100);
+        Channels io = in;
+        p.process(io, 700);
+        expectSameBits(io, delayed(in, static_cast<size_t>(modeLatency(3))), "bypassed");
+    }
+}
+
 TEST(Lv2Plugin, SavedStateRestoresTheOutput)
 {
     for (Variant v : kBoth) {
