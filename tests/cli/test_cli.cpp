@@ -342,6 +342,24 @@ TEST(InPlaceRun, KeepsPermissionsAndSilencesNonFiniteInput)
     EXPECT_EQ(readAudio(dir / "dirty.wav").samples, readAudio(dir / "clean-out.wav").samples);
 }
 
+// Frame noise is off unless asked for: the defaults give the --no-noise
+// bytes on a burst followed by silence, where noise would change the
+// lowest bits, and the summary says so.
+TEST(Defaults, FrameNoiseIsOffUnlessAskedFor)
+{
+    ScratchDir dir;
+    writeAudio(dir / "in.wav", make(48000, 2, 96000, [](long i, int ch) {
+        return i < 4800 ? 0.3f * std::sin(0.01f * static_cast<float>(i * (ch + 1))) : 0.0f;
+    }));
+    const RunResult plain = runCli({"process", dir / "in.wav", dir / "default.wav", "--float"});
+    ASSERT_EQ(plain.exitCode, 0) << describe(plain);
+    EXPECT_NE(plain.err.find("noise off"), std::string::npos) << plain.err;
+    ASSERT_EQ(runCli({"process", dir / "in.wav", dir / "off.wav", "--float", "--quiet", "--no-noise"}).exitCode, 0);
+    ASSERT_EQ(runCli({"process", dir / "in.wav", dir / "on.wav", "--float", "--quiet", "--noise"}).exitCode, 0);
+    EXPECT_EQ(readBytes(dir / "default.wav"), readBytes(dir / "off.wav"));
+    EXPECT_NE(readBytes(dir / "on.wav"), readBytes(dir / "off.wav"));
+}
+
 // The curve picture: well-formed SVG that renders, whose lines are the
 // response graph and whose measured lines are the engine's response.
 // Bands routed so that left and right differ; the high-pass runs off the

@@ -41,7 +41,7 @@ const char kUsage[] =
     "                       bands), 3 shortest; default 2\n"
     "  --oversample, --no-oversample   run the filters at twice the rate below\n"
     "                       64000 Hz (default on)\n"
-    "  --noise, --no-noise  tiny frame noise that keeps silence fast (default on)\n"
+    "  --noise, --no-noise  tiny frame noise from a process-wide sequence (default off)\n"
     "\n"
     "process: keeps the input's length, rate and channels (mono or stereo) and is\n"
     "  aligned sample for sample with it. The format follows --format (wav w64 rf64\n"

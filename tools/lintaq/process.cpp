@@ -141,6 +141,9 @@ int runProcess(const ProcessOptions &opt)
         SNDFILE *&sf;
         ~Closer() { if (sf) sf_close(sf); }
     } closer{outSf};
+    // No PEAK chunk: it records the time of writing, and the same input and
+    // settings must give the same bytes (batches compare against single runs).
+    sf_command(outSf, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     const bool integer = isIntegerEncoding(format);
     // Without this, libsndfile wraps out-of-range floats around in integer formats.
     if (integer) sf_command(outSf, SFC_SET_CLIPPING, nullptr, SF_TRUE);

@@ -28,7 +28,7 @@ struct Settings {
     std::vector<Band> bands;
     int mode = 2;
     std::optional<bool> oversample;  // unset: on wherever the rate allows it
-    bool noise = true;
+    bool noise = false;  // off: output reproducible bit for bit (see the README)
 };
 
 // Limits the tool accepts; the engine itself takes anything.

@@ -1,0 +1,109 @@
+"""equalize_file() and presets: the command-line tool's bits in constant
+memory, output that never replaces a file unasked, the tool's preset
+format; and the package's type hints."""
+
+import json
+import shutil
+import subprocess
+import tracemalloc
+from pathlib import Path
+
+import numpy as np
+import pytest
+import soundfile as sf
+
+import lintaq
+from conftest import SMILE, bits, noise
+from test_offline import cli_args
+
+PRESET = {"name": "t", "mode": 3, "oversample": False, "noise": False, "bands": [
+    {"type": "highpass", "freq": 40, "q": 0.9},
+    {"type": "peak", "freq": 2500, "gain": -6, "q": 3, "channel": "left"},
+    {"type": "High-Shelf", "freq": 6000, "gain": 2.5, "channel": "mid", "enabled": False}]}
+
+
+def test_equalize_file_equals_the_tool_and_equalize_in_any_block_size(tmp_path, cli):
+    audio = noise((48000 * 2 + 333, 2), seed=11)
+    audio[100:103] = np.nan
+    sf.write(tmp_path / "in.wav", audio, 48000, subtype="FLOAT")
+    subprocess.run([cli, "process", tmp_path / "in.wav", tmp_path / "cli.wav", "--float", "--quiet",
+                    *cli_args(SMILE, 2, True, False)], check=True, capture_output=True)
+    expected, _ = sf.read(tmp_path / "cli.wav", dtype="float32")
+    for block in (lintaq.BLOCK, 1000, 12362 * 3):
+        with pytest.warns(lintaq.LintaqWarning, match="held 6 non-finite.*first at sample 100"):
+            done = lintaq.equalize_file(tmp_path / "in.wav", tmp_path / f"py{block}.wav", SMILE, block=block)
+        assert done.frames == len(audio) and done.subtype == "FLOAT"
+        got, rate = sf.read(tmp_path / f"py{block}.wav", dtype="float32")
+        assert rate == 48000 and np.array_equal(bits(got), bits(expected))
+        assert (tmp_path / f"py{block}.wav").read_bytes() == (tmp_path / "cli.wav").read_bytes()
+    assert len(list(tmp_path.iterdir())) == 5  # no temporary file left
+
+
+def test_equalize_file_never_replaces_a_file_unasked_and_leaves_nothing_half_written(tmp_path):
+    sf.write(tmp_path / "in.wav", noise((4800, 2)), 48000, subtype="FLOAT")
+    (tmp_path / "out.wav").write_bytes(b"earlier")
+    with pytest.raises(FileExistsError, match="overwrite=True"):
+        lintaq.equalize_file(tmp_path / "in.wav", tmp_path / "out.wav", SMILE)
+    with pytest.raises(ValueError, match="cannot hold FLOAT"):
+        lintaq.equalize_file(tmp_path / "in.wav", tmp_path / "out.flac", SMILE)
+    with pytest.raises(ValueError, match="band limit"):  # refused before any file is made
+        lintaq.equalize_file(tmp_path / "in.wav", tmp_path / "x.wav", [lintaq.Peak(22000)])
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.wav", "out.wav"]
+    assert (tmp_path / "out.wav").read_bytes() == b"earlier"
+    lintaq.equalize_file(tmp_path / "in.wav", tmp_path / "out.wav", SMILE, overwrite=True)
+    assert sf.info(tmp_path / "out.wav").frames == 4800
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.wav", "out.wav"]
+
+
+def test_more_than_two_channels_run_channel_by_channel_as_mono(tmp_path):
+    audio = noise((30000, 3), seed=5)
+    sf.write(tmp_path / "in.wav", audio, 44100, subtype="FLOAT")
+    lintaq.equalize_file(tmp_path / "in.wav", tmp_path / "out.wav", SMILE)
+    got, _ = sf.read(tmp_path / "out.wav", dtype="float32")
+    for c in range(3):
+        assert np.array_equal(bits(got[:, c]), bits(lintaq.equalize(audio[:, c], 44100, SMILE)))
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.float64])
+def test_equalize_needs_no_more_than_input_output_and_a_few_blocks(dtype):
+    x = noise((48000 * 20, 2)).astype(dtype)
+    out_size = x.size * 4
+    tracemalloc.start()
+    try:
+        y = lintaq.equalize(x, 48000, SMILE)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert y.dtype == np.float32
+    assert peak < out_size + 4 * 2 * 4 * lintaq.BLOCK, f"{peak / 1e6:.1f} MB for a {out_size / 1e6:.1f} MB result"
+
+
+def test_presets_load_in_the_tools_format_and_give_its_bits(tmp_path, cli):
+    (tmp_path / "p.json").write_text(json.dumps(PRESET))
+    p = lintaq.load_preset(tmp_path / "p.json")
+    assert p.bands == (lintaq.HighPass(40, q=0.9), lintaq.Peak(2500, gain=-6, q=3, channel="left"),
+                       lintaq.HighShelf(6000, gain=2.5, channel="mid", off=True))
+    assert (p.mode, p.oversample, p.noise) == (3, False, False)
+    x = noise((20000, 2), seed=2)
+    sf.write(tmp_path / "in.wav", x, 48000, subtype="FLOAT")
+    subprocess.run([cli, "process", tmp_path / "in.wav", tmp_path / "cli.wav", "--float", "--quiet",
+                    "--preset", tmp_path / "p.json"], check=True, capture_output=True)
+    with lintaq.Equalizer.from_preset(tmp_path / "p.json", 48000) as eq:
+        y = np.concatenate([eq(x), eq.flush()])[eq.latency:]
+    assert np.array_equal(bits(y), bits(sf.read(tmp_path / "cli.wav", dtype="float32")[0]))
+    # What the tool writes, the package reads back.
+    text = subprocess.run([cli, "preset", "--preset", tmp_path / "p.json"], check=True, capture_output=True,
+                          text=True).stdout
+    assert lintaq.parse_preset(text)._replace(name="t") == p
+    for bad, message in (({"bands": [{"type": "peak", "freq": 100, "gian": 3}]}, 'unknown field "gian"'),
+                         ({"bands": [{"type": "notch", "freq": 100}]}, 'unknown type "notch"'),
+                         ({"mode": 2}, "bands is missing")):
+        with pytest.raises(ValueError, match=message):
+            lintaq.parse_preset(json.dumps(bad))
+
+
+@pytest.mark.skipif(shutil.which("mypy") is None, reason="mypy is not installed (scripts/install-deps.sh installs it)")
+def test_type_hints_are_consistent_under_mypy():
+    package = Path(lintaq.__file__).resolve().parents[1]
+    run = subprocess.run(["mypy", "lintaq"], cwd=package, capture_output=True, text=True)
+    assert run.returncode == 0, run.stdout + run.stderr
