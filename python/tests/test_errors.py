@@ -88,12 +88,12 @@ def test_warnings_point_at_the_callers_line(make):
     assert caught and all(w.filename == __file__ for w in caught), [(w.filename, w.lineno) for w in caught]
 
 
-def test_missing_library_error_names_every_place_tried(tmp_path):
+def test_missing_library_error_names_the_place_tried_and_two_ways_to_fix_it(tmp_path):
     env = dict(os.environ, LINTAQ_LIBRARY=str(tmp_path / "nowhere.so"), PYTHONPATH=os.pathsep.join(sys.path))
     env.pop("LD_LIBRARY_PATH", None)
     run = subprocess.run([sys.executable, "-c", "import lintaq; lintaq.latency(); lintaq.Equalizer(48000)"],
                          env=env, capture_output=True, text=True)
     assert run.returncode != 0 and "LibraryNotFoundError: cannot load liblintaq; tried, in order" in run.stderr
-    for place in ("next to the package", "$LINTAQ_LIBRARY: " + str(tmp_path / "nowhere.so"),
-                  "system library path: liblintaq.so.1"):
-        assert place in run.stderr
+    assert "$LINTAQ_LIBRARY: " + str(tmp_path / "nowhere.so") in run.stderr
+    for fix in ("Two ways to fix it", "pip install --no-build-isolation ./python", "export LINTAQ_LIBRARY="):
+        assert fix in run.stderr
