@@ -3,8 +3,10 @@ memory, output that never replaces a file unasked, the tool's preset
 format; and the package's type hints."""
 
 import json
+import os
 import shutil
 import subprocess
+import sys
 import tracemalloc
 from pathlib import Path
 
@@ -107,3 +109,22 @@ def test_type_hints_are_consistent_under_mypy():
     package = Path(lintaq.__file__).resolve().parents[1]
     run = subprocess.run(["mypy", "lintaq"], cwd=package, capture_output=True, text=True)
     assert run.returncode == 0, run.stdout + run.stderr
+
+
+def test_dask_example_on_two_local_workers_writes_the_tools_bytes(tmp_path, cli):
+    pytest.importorskip("distributed", reason="python3-distributed is not installed (scripts/install-deps.sh)")
+    (tmp_path / "in").mkdir()
+    for k, (rate, shape) in enumerate([(48000, (30000, 2)), (44100, (25000,)), (48000, (20000, 3))]):
+        sf.write(tmp_path / "in" / f"f{k}.wav", noise(shape, seed=k), rate, subtype="PCM_24")
+    (tmp_path / "in" / "broken.wav").write_text("not audio")
+    (tmp_path / "p.json").write_text(json.dumps(PRESET))
+    example = Path(__file__).resolve().parents[1] / "examples" / "dask_folder.py"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    run = subprocess.run([sys.executable, example, tmp_path / "in", tmp_path / "out", "--workers", "2",
+                          "--preset", tmp_path / "p.json"], capture_output=True, text=True, env=env, timeout=300)
+    assert run.returncode == 1 and "3 of 4 files" in run.stdout and "on 2 workers" in run.stdout, run.stderr
+    for k in range(3):
+        subprocess.run([cli, "process", tmp_path / "in" / f"f{k}.wav", tmp_path / f"cli{k}.wav", "--float",
+                        "--quiet", "--preset", tmp_path / "p.json"], check=True, capture_output=True)
+        assert (tmp_path / "out" / f"f{k}.wav").read_bytes() == (tmp_path / f"cli{k}.wav").read_bytes()
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["f0.wav", "f1.wav", "f2.wav"]

@@ -56,8 +56,9 @@ void validateSettings(const Settings &s);
 // Checks that do: every band below the band limit at `rate`; warnings for
 // bands that ring longer than the chosen mode's lookahead can hold.
 void validateForRate(const Settings &s, int rate);
-// Advice for a mono stream, where the engine applies every routing alike.
-void warnMonoRouting(const Settings &s);
+// Advice for a file processed as mono streams (one channel, or more than
+// two), where the engine applies every routing alike.
+void warnMonoRouting(const Settings &s, int channels);
 
 bool oversampleActive(const Settings &s, int rate);
 float bandLimitHz(int rate);
