@@ -28,7 +28,9 @@ started = time.perf_counter()
 try:
     done = lintaq.equalize_file(args.input, args.output, preset.bands, mode=args.mode if args.mode is not None else preset.mode,
                                 oversample=preset.oversample, noise=preset.noise, overwrite=args.overwrite)
-except (FileExistsError, ValueError, sf.LibsndfileError) as e:
+except FileExistsError:
+    sys.exit(f"equalize_file.py: {args.output} exists; pass --overwrite to replace it")
+except (ValueError, sf.LibsndfileError) as e:
     sys.exit(f"equalize_file.py: {e}")
 took = time.perf_counter() - started
 seconds = done.frames / done.rate

@@ -57,6 +57,20 @@ def test_equalize_file_never_replaces_a_file_unasked_and_leaves_nothing_half_wri
     assert sorted(p.name for p in tmp_path.iterdir()) == ["in.wav", "out.wav"]
 
 
+def test_the_file_example_replaces_an_output_only_when_told(tmp_path):
+    sf.write(tmp_path / "in.wav", noise((4800, 2)), 48000, subtype="FLOAT")
+    (tmp_path / "out.wav").write_bytes(b"earlier")
+    example = Path(__file__).resolve().parents[1] / "examples" / "equalize_file.py"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    run = subprocess.run([sys.executable, example, tmp_path / "in.wav", tmp_path / "out.wav"], capture_output=True,
+                         text=True, env=env)
+    assert run.returncode == 1 and "pass --overwrite" in run.stderr
+    assert (tmp_path / "out.wav").read_bytes() == b"earlier"
+    subprocess.run([sys.executable, example, tmp_path / "in.wav", tmp_path / "out.wav", "--overwrite"], check=True,
+                   capture_output=True, env=env)
+    assert sf.info(tmp_path / "out.wav").frames == 4800
+
+
 def test_more_than_two_channels_run_channel_by_channel_as_mono(tmp_path):
     audio = noise((30000, 3), seed=5)
     sf.write(tmp_path / "in.wav", audio, 44100, subtype="FLOAT")
