@@ -17,7 +17,9 @@ __all__ = ["equalize_file", "FileResult"]
 PathLike = Union[str, "os.PathLike[str]"]
 # File extensions whose container differs in name from the extension.
 _EXTENSIONS = {"aif": "AIFF", "oga": "OGG"}
-_SFC_SET_ADD_PEAK_CHUNK = 0x1050  # libsndfile's command number
+# libsndfile's command numbers
+_SFC_SET_ADD_PEAK_CHUNK = 0x1050
+_SFC_SET_CLIPPING = 0x10C0
 
 
 class FileResult(NamedTuple):
@@ -96,7 +98,7 @@ def equalize_file(
         tmp = _create_temporary(dst_path)
         try:
             with sf.SoundFile(tmp, "w", rate, channels, subtype=subtype, format=fmt) as fout:
-                _no_peak_chunk(sf, fout)
+                _as_the_tool_writes(sf, fout, subtype)
                 for key, value in meta.items():
                     setattr(fout, key, value)
 
@@ -126,12 +128,16 @@ def equalize_file(
     return FileResult(dst_path, frames, rate, channels, fmt, subtype)
 
 
-def _no_peak_chunk(sf: Any, fout: Any) -> None:
-    # As the command-line tool does: a float file's PEAK chunk records the
-    # time of writing, so without this the same input would give different
-    # bytes from one second to the next. soundfile has no public call for it.
+def _as_the_tool_writes(sf: Any, fout: Any, subtype: str) -> None:
+    # As the command-line tool does. A float file's PEAK chunk records the
+    # time of writing, so without dropping it the same input would give
+    # different bytes from one second to the next; integer samples beyond
+    # full scale clip instead of wrapping around. soundfile has no public
+    # call for either.
     try:
         sf._snd.sf_command(fout._file, _SFC_SET_ADD_PEAK_CHUNK, sf._ffi.NULL, 0)
+        if subtype.upper().startswith(("PCM", "DPCM", "ALAW", "ULAW")):
+            sf._snd.sf_command(fout._file, _SFC_SET_CLIPPING, sf._ffi.NULL, 1)
     except AttributeError:  # another soundfile: the samples are the same, the header may differ
         pass
 

@@ -41,6 +41,18 @@ def test_equalize_file_equals_the_tool_and_equalize_in_any_block_size(tmp_path, 
     assert len(list(tmp_path.iterdir())) == 5  # no temporary file left
 
 
+def test_integer_output_clips_like_the_tool(tmp_path, cli):
+    # A +12 dB bell on a loud sine goes past full scale: 24-bit samples must
+    # clip as the tool's do, not wrap around.
+    t = np.arange(48000) / 48000
+    sf.write(tmp_path / "in.wav", (0.9 * np.sin(2 * np.pi * 1000 * t)).astype(np.float32), 48000, subtype="PCM_24")
+    loud = [lintaq.Peak(1000, gain=12, q=1)]
+    subprocess.run([cli, "process", tmp_path / "in.wav", tmp_path / "cli.wav", "--quiet", "--builtin", "flat",
+                    "--band", "peak,freq=1000,gain=12,q=1"], check=True, capture_output=True)
+    lintaq.equalize_file(tmp_path / "in.wav", tmp_path / "py.wav", loud, subtype="PCM_24")
+    assert (tmp_path / "py.wav").read_bytes() == (tmp_path / "cli.wav").read_bytes()
+
+
 def test_equalize_file_never_replaces_a_file_unasked_and_leaves_nothing_half_written(tmp_path):
     sf.write(tmp_path / "in.wav", noise((4800, 2)), 48000, subtype="FLOAT")
     (tmp_path / "out.wav").write_bytes(b"earlier")
