@@ -131,9 +131,9 @@ def test_presets_load_in_the_tools_format_and_give_its_bits(tmp_path, cli):
 
 
 @pytest.mark.skipif(shutil.which("mypy") is None, reason="mypy is not installed (scripts/install-deps.sh installs it)")
-def test_type_hints_are_consistent_under_mypy():
+def test_type_hints_are_consistent_under_mypy(tmp_path):
     package = Path(lintaq.__file__).resolve().parents[1]
-    run = subprocess.run(["mypy", "lintaq"], cwd=package, capture_output=True, text=True)
+    run = subprocess.run(["mypy", "--cache-dir", tmp_path, "lintaq"], cwd=package, capture_output=True, text=True)
     assert run.returncode == 0, run.stdout + run.stderr
 
 
