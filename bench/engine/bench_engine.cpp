@@ -3,8 +3,9 @@
 // high shelf and an 18 kHz low-pass), on every mode and path:
 //   realTime: average speed in 1024-sample blocks, as a real-time factor,
 //             for the plain loops and the fastest kernel set in one run;
-//   hopCall:  the cost of the call that completes a hop when the host
-//             hands over 64 frames at a time (median and worst), stereo.
+//   callCost: the mean, 99th percentile and worst cost of a call at 32,
+//             64 and 256-frame blocks, stereo, for the plain instance and
+//             the even-load one (LintaqInitSmooth) side by side.
 // bench/run.sh runs both and prints them as tables with the ratios.
 #include <benchmark/benchmark.h>
 
@@ -13,6 +14,8 @@
 #include <ctime>
 #include <memory>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "lintaq.h"
@@ -171,39 +174,66 @@ double threadSeconds()
     return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
 }
 
-// args: mode, path. Stereo, noise on, 64-frame blocks: 32 calls a hop, one
-// of which filters the frame. Thread CPU time, so other processes on the
-// machine do not count.
-void hopCall(benchmark::State &state)
-{
-    const Path path = kPaths[state.range(1)];
-    constexpr int kBlock = 64;
-    constexpr int kCallsPerHop = 2048 / kBlock;
-    Stream stream(int(state.range(0)), 2, testCurve(path.rate, path.oversample, true), kBlock);
-    for (int i = 0; i < 4 * kCallsPerHop; ++i) // past the first frames
-        stream.process();
-    std::vector<double> hopCalls;
-    for (auto _ : state) {
-        double slowest = 0.0;
-        for (int i = 0; i < kCallsPerHop; ++i) {
+// What every call of a stream costs, in thread CPU time (other processes on
+// the machine do not count), for the two kinds of instance driven in turn,
+// one hop each, so that both see the same load.
+struct CallCosts {
+    std::vector<double> seconds;
+    double total = 0.0;
+
+    void hop(Stream &stream, int calls)
+    {
+        for (int i = 0; i < calls; ++i) {
             const double start = threadSeconds();
             stream.process();
-            slowest = std::max(slowest, threadSeconds() - start);
+            const double spent = threadSeconds() - start;
+            seconds.push_back(spent);
+            total += spent;
         }
-        hopCalls.push_back(slowest);
     }
-    std::sort(hopCalls.begin(), hopCalls.end());
-    const double period = double(kBlock) / path.rate;
-    const double median = hopCalls[hopCalls.size() / 2], worst = hopCalls.back();
-    state.counters["median_ms"] = 1e3 * median;
-    state.counters["max_ms"] = 1e3 * worst;
-    state.counters["median_of_period"] = median / period;
-    state.counters["max_of_period"] = worst / period;
+    // The fraction `q` of calls cost at most this.
+    double quantile(double q)
+    {
+        std::sort(seconds.begin(), seconds.end());
+        return seconds[std::min(seconds.size() - 1, size_t(q * double(seconds.size())))];
+    }
+};
+
+// args: mode, path, noise, block. Stereo: the plain instance, whose call
+// that completes a hop filters a whole frame, against the even-load one.
+void callCost(benchmark::State &state)
+{
+    const Path path = kPaths[state.range(1)];
+    const int block = int(state.range(3));
+    const int callsPerHop = 2048 / block;
+    const PeqParams p = testCurve(path.rate, path.oversample, state.range(2) != 0);
+    Stream plain(int(state.range(0)), 2, p, block), smooth(int(state.range(0)), 2, p, block);
+    smooth.eq = Instance(LintaqInitSmooth(int(state.range(0)), 1), LintaqExit);
+    LintaqSetPar(smooth.eq.get(), &p);
+    CallCosts plainCosts, smoothCosts;
+    for (int i = 0; i < 8 * callsPerHop; ++i) // past the first frames
+        plain.process(), smooth.process();
+    for (auto _ : state) {
+        plainCosts.hop(plain, callsPerHop);
+        smoothCosts.hop(smooth, callsPerHop);
+    }
+    const double calls = double(plainCosts.seconds.size());
+    const double audio = calls * block / path.rate;
+    for (auto [name, costs] : {std::pair{"plain", &plainCosts}, std::pair{"smooth", &smoothCosts}}) {
+        const std::string prefix(name);
+        const double mean = costs->total / calls;
+        state.counters[prefix + "_mean_us"] = 1e6 * mean;
+        state.counters[prefix + "_p99_us"] = 1e6 * costs->quantile(0.99);
+        state.counters[prefix + "_max_us"] = 1e6 * costs->quantile(1.0);
+        state.counters[prefix + "_max_of_mean"] = costs->quantile(1.0) / mean;
+        state.counters[prefix + "_cpu_per_audio_s"] = costs->total / audio;
+    }
+    state.counters["smooth_over_plain"] = smoothCosts.total / plainCosts.total;
 }
-BENCHMARK(hopCall)
-    ->ArgNames({"mode", "path"})
-    ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}})
-    ->Iterations(200)
+BENCHMARK(callCost)
+    ->ArgNames({"mode", "path", "noise", "block"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}, {1, 0}, {32, 64, 256}})
+    ->Iterations(60)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

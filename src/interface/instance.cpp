@@ -6,6 +6,7 @@
 
 #include "design/fade_window.h"
 #include "lintaq.h"
+#include "stream/resample.h"
 #include "stream/smooth_path.h"
 
 namespace {
@@ -75,11 +76,18 @@ bool obtainSmoothPipeline(PeqInstance &inst)
     inst.smooth = new (std::nothrow) lintaq::SmoothPipeline;
     if (inst.smooth == nullptr)
         return false;
+    inst.smooth->parked[0] = inst.smooth->parked[1] = nullptr;
+    inst.smooth->interpolatedHop[0] = inst.smooth->interpolatedHop[1] = nullptr;
+    inst.smooth->interpolatorInput[0] = inst.smooth->interpolatorInput[1] = nullptr;
     lintaq::resetSmoothPipeline(*inst.smooth);
     for (int ch = 0; ch < 2; ++ch) {
         const bool exists = ch == 0 || inst.stereo != 0;
         inst.smooth->parked[ch] = exists ? obtainUninitialised(2 * kSegmentLength) : nullptr;
-        if (exists && inst.smooth->parked[ch] == nullptr)
+        inst.smooth->interpolatedHop[ch] = exists ? obtainUninitialised(kSegmentLength) : nullptr;
+        inst.smooth->interpolatorInput[ch] =
+            exists ? obtainUninitialised(lintaq::kMaxInterpolatorHistory + kHop) : nullptr;
+        if (exists && (inst.smooth->parked[ch] == nullptr || inst.smooth->interpolatedHop[ch] == nullptr ||
+                       inst.smooth->interpolatorInput[ch] == nullptr))
             return false;
     }
     return true;
@@ -91,6 +99,10 @@ void releaseSmoothPipeline(PeqInstance &inst)
         return;
     delete[] inst.smooth->parked[0];
     delete[] inst.smooth->parked[1];
+    delete[] inst.smooth->interpolatedHop[0];
+    delete[] inst.smooth->interpolatedHop[1];
+    delete[] inst.smooth->interpolatorInput[0];
+    delete[] inst.smooth->interpolatorInput[1];
     delete inst.smooth;
 }
 

@@ -10,13 +10,12 @@ namespace lintaq {
 
 namespace {
 
-// Relative costs of one unit of each kind of work, measured roughly on the
-// vector kernels: a wavefront step per vector moved, a sample copied.
-constexpr int kCopyCost = 1;
-constexpr int kNoiseFillCost = 3;
-constexpr int kConvertCost = 2;
-constexpr int kStepCost = 6;
-constexpr int kCascadeCost = 12; // per sample and band, plain and scalar sets
+// Relative costs of one unit of each kind of work, measured on the vector
+// kernels: a sample copied, a wavefront step per vector moved.
+constexpr int kNoiseFillCost = 7;
+constexpr int kConvertCost = 3;
+constexpr int kStepCost = 36;
+constexpr int kCascadeCost = 72; // per sample and band, plain and scalar sets
 
 // Copies `count` samples, adding the frame noise when it is on; x is the
 // generator state before the first of them. The stereo chain passes both

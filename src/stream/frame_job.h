@@ -23,6 +23,9 @@ struct FrameKernels {
     uint32_t generation; // the instance's design generation
 };
 
+// The unit of the jobs' cost estimates: one sample copied.
+inline constexpr int kCopyCost = 1;
+
 struct FrameSetup {
     // Work sample i is taken from source[c][i] for i < sourceSplit and from
     // source[c][i - sourceShift] after it: the even-load instance fills the

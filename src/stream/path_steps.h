@@ -36,6 +36,13 @@ void endInputHopHostRate(PeqInstance &inst, int channels);
 // interpolate the staged hop onto its end, ready to be taken.
 void endInputHopDoubleRate(PeqInstance &inst, int channels, StreamPath path, KernelSet set);
 
+// The double-rate frame moves down one hop, making room for the next one.
+void moveDoubleRateFrameDown(PeqInstance &inst, int channels);
+
+// The interpolation table of a double-rate path and its length.
+const double *upTable(StreamPath path);
+int upTableLength(StreamPath path);
+
 // Output side: `count` finished samples through the path's ring into the
 // block (a channel without an array is given out to nowhere).
 void giveOutput(PeqInstance &inst, const Block &block, int pos, int count, int missing, StreamPath path);

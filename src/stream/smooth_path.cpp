@@ -11,6 +11,7 @@
 #include "interface/instance.h"
 #include "stream/noise.h"
 #include "stream/path_steps.h"
+#include "stream/resample.h"
 #include "stream/smooth_path.h"
 
 namespace lintaq {
@@ -44,20 +45,34 @@ void finishJob(SmoothPipeline &sp)
     sp.jobActive = false;
 }
 
-// The work due by `now`: the job's share of the hop gone by since it was
-// taken; all of it once the output side needs the frame.
+// The work due by `now`: the job's share of the time gone by since it was
+// taken; all of it once the output side needs the frame, or once the
+// samples left are those whose call will also end the hop.
 void advanceWork(SmoothPipeline &sp, int64_t now)
 {
     if (!sp.jobActive)
         return;
     const int64_t elapsed = now - sp.jobTakenAt;
-    if (elapsed >= kSmoothDelay) {
+    if (elapsed >= sp.jobSpan) {
         finishJob(sp);
         return;
     }
-    const long target = long(sp.job.costTotal * elapsed / kSmoothDelay);
+    const long rest = sp.job.costTotal - sp.jobCostAtTake;
+    const long target = sp.jobCostAtTake + long(rest * elapsed / sp.jobSpan);
     if (target > sp.job.costDone && advanceFrameJob(sp.job, target - sp.job.costDone))
         sp.jobActive = false;
+}
+
+// What the call that ends a hop does besides frame work, in the jobs' cost
+// units: moving the frames and accumulators down, decimating, adding the
+// finished frame, filling the next frame's first hop.
+long hopEndCost(const PeqInstance &inst, bool doubleRate, int channels, long firstHopFill)
+{
+    constexpr long kDecimateCost = 8; // per host-rate output
+    const long extent = frameExtent(inst);
+    if (!doubleRate)
+        return firstHopFill + channels * kCopyCost * (extent + 4L * kHop);
+    return firstHopFill + channels * (kCopyCost * (2 * extent + 10L * kHop) + kDecimateCost * kHop);
 }
 
 // Takes the frame the input side has just completed on `counter`.
@@ -104,6 +119,13 @@ void takeFrame(PeqInstance &inst, SmoothPipeline &sp, int counter, int channels,
     sp.jobActive = !frameJobDone(sp.job);
     sp.jobCounter = counter;
     sp.jobTakenAt = sp.clock;
+    // The call that ends the next hop carries that hop's buffer work as
+    // well: the frame's rest is spread over the samples before it, leaving
+    // that call the share its fixed work is of the whole.
+    sp.jobCostAtTake = sp.job.costDone;
+    const long fixed = hopEndCost(inst, doubleRate, channels, sp.job.costDone);
+    const long rest = sp.job.costTotal - sp.job.costDone;
+    sp.jobSpan = kSmoothDelay - int(kSmoothDelay * fixed / std::max(rest + fixed, 1L));
     HeldFrame &held = sp.held[counter];
     held.present = true;
     held.channels = channels;
@@ -154,6 +176,47 @@ void giveLogged(PeqInstance &inst, SmoothPipeline &sp, const Block &block, int p
     }
 }
 
+// Interpolates the staged input of the double-rate hop up to `available`
+// samples. The host-rate path moves the staging area when it completes a
+// hop, and the two double-rate paths use different tables, so after either
+// the hop is interpolated again from its start.
+void interpolateStaged(PeqInstance &inst, SmoothPipeline &sp, int channels, StreamPath path, int available,
+                       KernelSet set)
+{
+    if (sp.interpolatedFor != static_cast<int>(path))
+        sp.interpolated[0] = sp.interpolated[1] = 0;
+    sp.interpolatedFor = static_cast<int>(path);
+    for (int ch = 0; ch < channels; ++ch) {
+        const int done = sp.interpolated[ch];
+        if (available <= done)
+            continue;
+        // The history right before the hop lets every pair take the vector
+        // lanes, so the first pairs of a hop cost no more than the others.
+        float *input = sp.interpolatorInput[ch] + kMaxInterpolatorHistory;
+        const int historyLength = upTableLength(path) / 2 - 1;
+        if (done == 0)
+            std::memcpy(input - historyLength, inst.upHistory[ch], sizeof(float) * historyLength);
+        std::memcpy(input + done, inst.inFrame[ch] + done, sizeof(float) * (available - done));
+        interpolate2xPairs(sp.interpolatedHop[ch], input, done, available, upTable(path),
+                           set == KernelSet::plain ? inst.upHistory[ch] : nullptr, upTableLength(path), set);
+        sp.interpolated[ch] = available;
+    }
+}
+
+// The double-rate hop is complete: the frame moves down and the hop,
+// interpolated, goes onto its end.
+void endStagedHop(PeqInstance &inst, SmoothPipeline &sp, int channels, StreamPath path, KernelSet set)
+{
+    interpolateStaged(inst, sp, channels, path, kHop, set);
+    moveDoubleRateFrameDown(inst, channels);
+    const int extent2x = 2 * frameExtent(inst);
+    for (int ch = 0; ch < channels; ++ch) {
+        std::memcpy(inst.inFrame2x[ch] + extent2x, sp.interpolatedHop[ch], sizeof(float) * 2 * kHop);
+        keepInterpolatorHistory(inst.upHistory[ch], inst.inFrame[ch], kHop, upTableLength(path));
+    }
+    sp.interpolated[0] = sp.interpolated[1] = 0;
+}
+
 // How many of the next `limit` logged entries from `slot` equal the first.
 int sameEntries(const SmoothPipeline &sp, int slot, int limit)
 {
@@ -175,6 +238,8 @@ void resetSmoothPipeline(SmoothPipeline &sp)
     sp.silentLead = kSmoothDelay;
     sp.outPending = sp.outPending2x = kHop;
     sp.pathChanged = false;
+    sp.interpolated[0] = sp.interpolated[1] = 0;
+    sp.interpolatedFor = -1;
     std::memset(sp.pathLog, 0, sizeof sp.pathLog);
 }
 
@@ -188,6 +253,8 @@ void processBlockSmooth(PeqInstance &inst, const Block &block, int count)
     if (static_cast<int>(path) != inst.forward.path)
         sp.pathChanged = true;
     inst.forward.path = static_cast<int>(path);
+    if (count > 0 && !doubleRate)
+        sp.interpolated[0] = sp.interpolated[1] = 0;
     // The double-rate path stages its input where a host-rate frame still
     // being filled reads from: finish filling it first.
     if (count > 0 && doubleRate && sp.jobActive && sp.jobCounter == kHostCounter)
@@ -222,11 +289,13 @@ void processBlockSmooth(PeqInstance &inst, const Block &block, int count)
         }
         sp.clock += n;
         inPending -= n;
+        if (doubleRate && inPending > 0)
+            interpolateStaged(inst, sp, block.channels, path, kHop - inPending, set);
         if (inPending == 0) {
             inPending = kHop;
             finishJob(sp);
             if (doubleRate) {
-                endInputHopDoubleRate(inst, block.channels, path, set);
+                endStagedHop(inst, sp, block.channels, path, set);
                 takeFrame(inst, sp, kDoubleCounter, block.channels, set);
             } else {
                 takeFrame(inst, sp, kHostCounter, block.channels, set);

@@ -28,8 +28,17 @@ struct SmoothPipeline {
     bool jobActive;                         // not yet filtered to the end
     int jobCounter;                         // 0: host rate, 1: double rate
     int64_t jobTakenAt;                     // the clock when it was taken
+    long jobCostAtTake;                     // its cost done in the call that took it
+    int jobSpan;                            // samples over which the rest of it is spread
     HeldFrame held[2];                      // by counter
     float *parked[2];                       // one held result moved out of the work frame (4 * hop per channel)
+    // The double-rate hop being gathered, interpolated as its input comes
+    // (2 * hop per channel): pairs [0, interpolated[ch]) are done, with the
+    // table of `interpolatedFor`.
+    float *interpolatedHop[2];
+    float *interpolatorInput[2]; // the history, then the staged hop (138 + hop per channel)
+    int interpolated[2];
+    int interpolatedFor;
     int64_t clock;                          // samples taken in since creation
     int silentLead;                         // output samples still to be given as silence
     int32_t outPending, outPending2x;       // the output side's hop counters

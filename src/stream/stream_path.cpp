@@ -134,14 +134,29 @@ void endInputHopHostRate(PeqInstance &inst, int channels)
         moveDown(inst.inFrame[ch], kHop, frameExtent(inst));
 }
 
+const double *upTable(StreamPath path)
+{
+    return path == StreamPath::doubleRateRing ? upTaps156 : upTaps278;
+}
+
+int upTableLength(StreamPath path)
+{
+    return path == StreamPath::doubleRateRing ? 156 : 278;
+}
+
+void moveDoubleRateFrameDown(PeqInstance &inst, int channels)
+{
+    for (int ch = 0; ch < channels; ++ch)
+        moveDown(inst.inFrame2x[ch], 2 * kHop, 2 * frameExtent(inst));
+}
+
 void endInputHopDoubleRate(PeqInstance &inst, int channels, StreamPath path, KernelSet set)
 {
-    const bool ring = path == StreamPath::doubleRateRing;
     const int extent2x = 2 * frameExtent(inst);
     for (int ch = 0; ch < channels; ++ch) {
         moveDown(inst.inFrame2x[ch], 2 * kHop, extent2x);
-        interpolate2x(inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, ring ? upTaps156 : upTaps278,
-                      inst.upHistory[ch], ring ? 156 : 278, set);
+        interpolate2x(inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, upTable(path),
+                      inst.upHistory[ch], upTableLength(path), set);
     }
 }
 
