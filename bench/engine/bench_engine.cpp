@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <sys/resource.h>
 #include <memory>
 #include <random>
 #include <string>
@@ -177,25 +178,39 @@ double threadSeconds()
 // What every call of a stream costs, in thread CPU time (other processes on
 // the machine do not count), for the two kinds of instance driven in turn,
 // one hop each, so that both see the same load.
+// A call during which the thread was switched out finds its buffers gone
+// from the caches and pays for it; such calls are counted apart as well.
+long involuntarySwitches()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nivcsw;
+}
+
 struct CallCosts {
-    std::vector<double> seconds;
+    std::vector<double> seconds, undisturbed;
     double total = 0.0;
 
     void hop(Stream &stream, int calls)
     {
         for (int i = 0; i < calls; ++i) {
+            const long switches = involuntarySwitches();
             const double start = threadSeconds();
             stream.process();
             const double spent = threadSeconds() - start;
             seconds.push_back(spent);
+            if (involuntarySwitches() == switches)
+                undisturbed.push_back(spent);
             total += spent;
         }
     }
     // The fraction `q` of calls cost at most this.
-    double quantile(double q)
+    static double quantile(std::vector<double> &costs, double q)
     {
-        std::sort(seconds.begin(), seconds.end());
-        return seconds[std::min(seconds.size() - 1, size_t(q * double(seconds.size())))];
+        if (costs.empty())
+            return 0.0;
+        std::sort(costs.begin(), costs.end());
+        return costs[std::min(costs.size() - 1, size_t(q * double(costs.size())))];
     }
 };
 
@@ -223,9 +238,10 @@ void callCost(benchmark::State &state)
         const std::string prefix(name);
         const double mean = costs->total / calls;
         state.counters[prefix + "_mean_us"] = 1e6 * mean;
-        state.counters[prefix + "_p99_us"] = 1e6 * costs->quantile(0.99);
-        state.counters[prefix + "_max_us"] = 1e6 * costs->quantile(1.0);
-        state.counters[prefix + "_max_of_mean"] = costs->quantile(1.0) / mean;
+        state.counters[prefix + "_p99_us"] = 1e6 * CallCosts::quantile(costs->seconds, 0.99);
+        state.counters[prefix + "_max_us"] = 1e6 * CallCosts::quantile(costs->seconds, 1.0);
+        state.counters[prefix + "_max_of_mean"] = CallCosts::quantile(costs->seconds, 1.0) / mean;
+        state.counters[prefix + "_undisturbed_max_of_mean"] = CallCosts::quantile(costs->undisturbed, 1.0) / mean;
         state.counters[prefix + "_cpu_per_audio_s"] = costs->total / audio;
     }
     state.counters["smooth_over_plain"] = smoothCosts.total / plainCosts.total;
