@@ -49,15 +49,17 @@ def main(path):
     print("Cost of every call (thread CPU time, us), stereo, 12 bands: plain instance (LintaqInit) and")
     print("even-load instance (LintaqInitSmooth), each mean, 99th percentile and max; max/mean;")
     print("and the even-load instance's total cost over the plain one's, taken in the same run")
-    print("(max/mean in brackets: over the calls during which the thread was not switched out)")
-    print("| mode | path | noise | block | plain mean | p99 | max | max/mean "
-          "| smooth mean | p99 | max | max/mean | smooth/plain |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+    print("max/mean: the dearest call; undist.: the dearest of the calls with no switch of the thread since")
+    print("the previous call; position: the dearest position in the hop, averaged over the hops")
+    print("| mode | path | noise | block | plain mean | p99 | max | max/mean | undist. | position "
+          "| smooth mean | p99 | max | max/mean | undist. | position | smooth/plain |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for (mode, p, noise, block), r in sorted(hop, key=lambda kv: kv[0]):
         cells = []
         for kind in ("plain", "smooth"):
             cells += [f"{r[kind + '_mean_us']:.1f}", f"{r[kind + '_p99_us']:.1f}", f"{r[kind + '_max_us']:.1f}",
-                      f"{r[kind + '_max_of_mean']:.1f} ({r[kind + '_undisturbed_max_of_mean']:.1f})"]
+                      f"{r[kind + '_max_of_mean']:.1f}", f"{r[kind + '_undisturbed_max_of_mean']:.1f}",
+                      f"{r[kind + '_worst_position_of_mean']:.2f}"]
         print(f"| {mode} | {PATHS[p]} | {'on' if noise else 'off'} | {block} | " + " | ".join(cells)
               + f" | {r['smooth_over_plain']:.3f} |")
 

@@ -68,11 +68,12 @@ void advanceWork(SmoothPipeline &sp, int64_t now)
 // finished frame, filling the next frame's first hop.
 long hopEndCost(const PeqInstance &inst, bool doubleRate, int channels, long firstHopFill)
 {
-    constexpr long kDecimateCost = 8; // per host-rate output
+    constexpr long kDecimateCost = 16; // per host-rate output
+    constexpr long kMoveCost = 2;      // per double-rate sample moved: the frames are far from the caches
     const long extent = frameExtent(inst);
     if (!doubleRate)
         return firstHopFill + channels * kCopyCost * (extent + 4L * kHop);
-    return firstHopFill + channels * (kCopyCost * (2 * extent + 10L * kHop) + kDecimateCost * kHop);
+    return firstHopFill + channels * (kMoveCost * (2 * extent + 10L * kHop) + kDecimateCost * kHop);
 }
 
 // Takes the frame the input side has just completed on `counter`.
