@@ -159,7 +159,7 @@ void addStep(FrameJob &job, FrameTask task, int a, int b, int units, int unitCos
     if (units <= 0)
         return;
     job.steps[job.stepCount++] = {task, a, b, units, unitCost};
-    job.costTotal += long(units) * unitCost;
+    job.costTotal += int64_t(units) * unitCost;
 }
 
 // The forward runs of stage 0 with the vector kernels, reusing what the
@@ -409,17 +409,17 @@ void startFrameJob(FrameJob &job, const FrameSetup &setup)
     }
 }
 
-bool advanceFrameJob(FrameJob &job, long budget)
+bool advanceFrameJob(FrameJob &job, int64_t budget)
 {
     while (!frameJobDone(job)) {
         const FrameStep &step = job.steps[job.current];
         const int left = step.units - job.unitsDone;
-        const long affordable = (budget + step.unitCost - 1) / step.unitCost;
-        const int units = int(std::clamp<long>(affordable, 1, left));
+        const int64_t affordable = (budget + step.unitCost - 1) / step.unitCost;
+        const int units = int(std::clamp<int64_t>(affordable, 1, left));
         runUnits(job, step, job.unitsDone, job.unitsDone + units);
         job.unitsDone += units;
-        job.costDone += long(units) * step.unitCost;
-        budget -= long(units) * step.unitCost;
+        job.costDone += int64_t(units) * step.unitCost;
+        budget -= int64_t(units) * step.unitCost;
         if (job.unitsDone == step.units) {
             completeStep(job, step);
             ++job.current;
@@ -437,7 +437,7 @@ bool finishFrameStep(FrameJob &job)
     if (frameJobDone(job))
         return true;
     const FrameStep &step = job.steps[job.current];
-    advanceFrameJob(job, long(step.units - job.unitsDone) * step.unitCost);
+    advanceFrameJob(job, int64_t(step.units - job.unitsDone) * step.unitCost);
     return frameJobDone(job);
 }
 

@@ -80,7 +80,7 @@ struct FrameJob {
     int current;   // the step under way
     int unitsDone; // of the current step
     bool waveStarted;
-    long costTotal, costDone;
+    int64_t costTotal, costDone;
     WaveRun wave;
 };
 
@@ -91,7 +91,7 @@ void startFrameJob(FrameJob &job, const FrameSetup &setup);
 
 // Does about `budget` more cost units of work (at least one unit when any
 // is left); returns whether the job is complete.
-bool advanceFrameJob(FrameJob &job, long budget);
+bool advanceFrameJob(FrameJob &job, int64_t budget);
 
 // Runs the current step to its end; returns whether the job is complete.
 bool finishFrameStep(FrameJob &job);

@@ -57,8 +57,8 @@ void advanceWork(SmoothPipeline &sp, int64_t now)
         finishJob(sp);
         return;
     }
-    const long rest = sp.job.costTotal - sp.jobCostAtTake;
-    const long target = sp.jobCostAtTake + long(rest * elapsed / sp.jobSpan);
+    const int64_t rest = sp.job.costTotal - sp.jobCostAtTake;
+    const int64_t target = sp.jobCostAtTake + int64_t(rest * elapsed / sp.jobSpan);
     if (target > sp.job.costDone && advanceFrameJob(sp.job, target - sp.job.costDone))
         sp.jobActive = false;
 }
@@ -66,11 +66,11 @@ void advanceWork(SmoothPipeline &sp, int64_t now)
 // What the call that ends a hop does besides frame work, in the jobs' cost
 // units: moving the frames and accumulators down, decimating, adding the
 // finished frame, filling the next frame's first hop.
-long hopEndCost(const PeqInstance &inst, bool doubleRate, int channels, long firstHopFill)
+int64_t hopEndCost(const PeqInstance &inst, bool doubleRate, int channels, int64_t firstHopFill)
 {
-    constexpr long kDecimateCost = 16; // per host-rate output
-    constexpr long kMoveCost = 2;      // per double-rate sample moved: the frames are far from the caches
-    const long extent = frameExtent(inst);
+    constexpr int64_t kDecimateCost = 16; // per host-rate output
+    constexpr int64_t kMoveCost = 2;      // per double-rate sample moved: the frames are far from the caches
+    const int64_t extent = frameExtent(inst);
     if (!doubleRate)
         return firstHopFill + channels * kCopyCost * (extent + 4L * kHop);
     return firstHopFill + channels * (kMoveCost * (2 * extent + 10L * kHop) + kDecimateCost * kHop);
@@ -124,9 +124,9 @@ void takeFrame(PeqInstance &inst, SmoothPipeline &sp, int counter, int channels,
     // well: the frame's rest is spread over the samples before it, leaving
     // that call the share its fixed work is of the whole.
     sp.jobCostAtTake = sp.job.costDone;
-    const long fixed = hopEndCost(inst, doubleRate, channels, sp.job.costDone);
-    const long rest = sp.job.costTotal - sp.job.costDone;
-    sp.jobSpan = kSmoothDelay - int(kSmoothDelay * fixed / std::max(rest + fixed, 1L));
+    const int64_t fixed = hopEndCost(inst, doubleRate, channels, sp.job.costDone);
+    const int64_t rest = sp.job.costTotal - sp.job.costDone;
+    sp.jobSpan = kSmoothDelay - int(kSmoothDelay * fixed / std::max<int64_t>(rest + fixed, 1));
     HeldFrame &held = sp.held[counter];
     held.present = true;
     held.channels = channels;

@@ -28,7 +28,7 @@ struct SmoothPipeline {
     bool jobActive;                         // not yet filtered to the end
     int jobCounter;                         // 0: host rate, 1: double rate
     int64_t jobTakenAt;                     // the clock when it was taken
-    long jobCostAtTake;                     // its cost done in the call that took it
+    int64_t jobCostAtTake;                  // its cost done in the call that took it
     int jobSpan;                            // samples over which the rest of it is spread
     HeldFrame held[2];                      // by counter
     float *parked[2];                       // one held result moved out of the work frame (4 * hop per channel)
