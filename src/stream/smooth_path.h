@@ -48,7 +48,7 @@ struct SmoothPipeline {
     uint8_t pathLog[kSmoothDelay];
 };
 
-// Prepares a new pipeline whose parked buffers the caller has obtained.
+// Sets a new pipeline's state; its buffers are the caller's to obtain.
 void resetSmoothPipeline(SmoothPipeline &pipeline);
 
 } // namespace lintaq
