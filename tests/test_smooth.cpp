@@ -41,10 +41,11 @@ struct Pair {
 
 void feed(PeqInstance *inst, Channels &io, size_t pos, int n, bool stereo)
 {
+    // data() + pos: the position may be the end of the stream (n = 0).
     if (stereo)
-        LintaqProcST(inst, &io[0][pos], &io[1][pos], n);
+        LintaqProcST(inst, io[0].data() + pos, io[1].data() + pos, n);
     else
-        LintaqProc(inst, &io[0][pos], n);
+        LintaqProc(inst, io[0].data() + pos, n);
 }
 
 // Drives both kinds through `calls` random calls: block sizes from 0 to
