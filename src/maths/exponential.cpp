@@ -1,4 +1,5 @@
-// exp, 10^x, log and log10: table-driven reductions (2^(j/64) for the
+// exp, 10^x, log and log10: the fast paths (fast_exponential.cpp) first;
+// for the arguments they cannot decide, table-driven reductions (2^(j/64) for the
 // exponentials, 128 reciprocals for the logarithms), short series in
 // double-double arithmetic, and a 256-bit fixed-point evaluation for the
 // few arguments whose double-double result is too close to a rounding
@@ -9,6 +10,8 @@
 
 #include "maths/double_double.h"
 #include "maths/elementary.h"
+#include "maths/fast_exponential.h"
+#include "maths/fast_paths.h"
 #include "maths/maths_tables.h"
 #include "maths/wide_fixed.h"
 
@@ -16,7 +19,7 @@ namespace lintaq::maths {
 
 namespace {
 
-constexpr double kRelErr = 0x1p-80; // far above the fast path's real error
+constexpr double kRelErr = 0x1p-80; // far above the double-double path's real error
 constexpr double kInf = __builtin_inf();
 constexpr double k64ByLn2 = 0x1.71547652b82fep+6;
 
@@ -148,6 +151,10 @@ double logarithm(double x, bool decimal)
     double out;
     if (logSpecial(x, out))
         return out;
+    Approximation a;
+    if (fastLog(x, decimal, a) && roundsOneWay(a, out))
+        return out;
+    countFallback(decimal ? Function::log10 : Function::log);
     int e;
     double m;
     DoubleDouble v = logFast(x, e, m);
@@ -169,7 +176,11 @@ double exp(double x)
         return 0.0;
     if (x < 0x1p-54 && x > -0x1p-54)
         return 1.0;
+    Approximation a;
     double out;
+    if (fastExp(x, a) && roundsOneWay(a, out))
+        return out * powerOfTwo(a.scale); // exact: the result is normal
+    countFallback(Function::exp);
     if (x > -708.0 && x < 709.0 && expFast({x, 0.0}, out))
         return out;
     return expWide(wideFromDouble(x));
@@ -185,7 +196,11 @@ double exp10(double x)
         return 1.0;
     if (x == 23.0)
         return 1e23; // the one argument whose power lies halfway between doubles
+    Approximation a;
     double out;
+    if (fastExp10(x, a) && roundsOneWay(a, out))
+        return out * powerOfTwo(a.scale);
+    countFallback(Function::exp10);
     if (x > -307.0 && x < 307.0) {
         const DoubleDouble y = add(twoProd(x, kLn10.hi), x * kLn10.lo);
         if (expFast(y, out))
