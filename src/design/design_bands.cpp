@@ -37,8 +37,8 @@ struct ShelfTerms {
 ShelfTerms shelfTerms(double f, double g, double q, double fd)
 {
     const double w0 = (f * 2.0 * kPi) / fd;
-    const double cw = maths::cos(w0);
-    const double sw = maths::sin(w0);
+    double sw, cw;
+    maths::sinCos(w0, sw, cw); // one reduction for both
     const double a = maths::exp10(g * 0.025 * 0.5);
     return {a, cw, (std::sqrt(a) / q) * sw};
 }
@@ -119,8 +119,12 @@ bool designBand(PeqBandState &band, unsigned type, float freq, float gain, float
     case 4: designPass(band, true, f, qd, fd); break;
     default: return true; // an unknown type does nothing; there is nothing to design
     }
-    return freq > 0.0f && std::isfinite(freq) && q > 0.0f && std::isfinite(q) &&
-           finiteCoefficients(band);
+    return settingsUsable(type, freq, q) && finiteCoefficients(band);
+}
+
+bool settingsUsable(unsigned type, float freq, float q)
+{
+    return type > 4 || (freq > 0.0f && std::isfinite(freq) && q > 0.0f && std::isfinite(q));
 }
 
 } // namespace lintaq
