@@ -13,7 +13,7 @@ def args(name):
 def main(path):
     runs = json.load(open(path))["benchmarks"]
     speed, label = {}, "fast"
-    hop, silence, sets = [], {}, {}
+    hop, silence, sets, automation = [], {}, {}, []
     for run in runs:
         a = args(run["name"])
         if run["name"].startswith("realTime"):
@@ -25,6 +25,8 @@ def main(path):
             sets.setdefault(a["mode"], {})[run.get("label", str(a["set"]))] = run["x_realtime"]
         elif run["name"].startswith("silenceAfterBurst"):
             silence.setdefault(a["mode"], {})[a["noise"]] = run["x_realtime"]
+        elif run["name"].startswith("automation"):
+            automation.append((a["mode"], run["static_us"], run["automated_us"], run["automation_adds_pct"]))
         elif run["name"].startswith("hopCall"):
             hop.append((a["mode"], a["path"], run["median_ms"], run["max_ms"], run["median_of_period"],
                         run["max_of_period"]))
@@ -52,6 +54,12 @@ def main(path):
     print("|---|---|---|---|---|---|")
     for mode, p, med, mx, fmed, fmx in sorted(hop):
         print(f"| {mode} | {PATHS[p]} | {med:.3f} | {mx:.3f} | {fmed:.2f} | {fmx:.2f} |")
+    print()
+    print("All twelve gains changed before every 64-frame call, stereo, 48 kHz, noise on (mean call)")
+    print("| mode | static us | automated us | automation adds |")
+    print("|---|---|---|---|")
+    for mode, st, au, pct in sorted(automation):
+        print(f"| {mode} | {st:.2f} | {au:.2f} | {pct:.1f}% |")
 
 
 if __name__ == "__main__":
