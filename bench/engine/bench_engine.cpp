@@ -5,8 +5,9 @@
 //             for the plain loops and the fastest kernel set in one run;
 //   hopCall:  the cost of the call that completes a hop when the host
 //             hands over 64 frames at a time (median and worst), stereo;
-//   automation: what changing all twelve gains before every 64-frame call
-//             adds to the mean call, stereo, 48 kHz, noise on.
+//   automation: what changing all twelve gains (or frequencies) before
+//             every 64-frame call adds to the mean call, stereo, 48 kHz,
+//             noise on.
 // bench/run.sh runs both and prints them as tables with the ratios.
 #include <benchmark/benchmark.h>
 
@@ -208,14 +209,16 @@ BENCHMARK(hopCall)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
 
-// args: mode. Stereo, 48 kHz, noise on, 64-frame blocks: the mean call
-// when all twelve gains change before every call (host automation), against
-// the same call with the settings unchanged, in one run: two instances,
-// called alternately, each call timed in thread CPU time.
+// args: mode, what (0 gains, 1 frequencies). Stereo, 48 kHz, noise on,
+// 64-frame blocks: the mean call when all twelve gains (or frequencies)
+// change before every call (host automation), against the same call with
+// the settings unchanged, in one run: two instances, called alternately,
+// each call timed in thread CPU time.
 void automation(benchmark::State &state)
 {
     constexpr int kBlock = 64;
     const int mode = int(state.range(0));
+    const bool frequencies = state.range(1) != 0;
     const PeqParams base = testCurve(48000, false, true);
     Stream fixed(mode, 2, base, kBlock), automated(mode, 2, base, kBlock);
     PeqParams moving = base;
@@ -224,8 +227,12 @@ void automation(benchmark::State &state)
     for (auto _ : state) {
         for (int i = 0; i < 256; ++i, ++calls) {
             const float step = 0.01f * float(calls % 200);
-            for (int k = 0; k < LINTAQ_BANDS; ++k)
-                moving.gain[k] = base.gain[k] + step;
+            for (int k = 0; k < LINTAQ_BANDS; ++k) {
+                if (frequencies)
+                    moving.freq[k] = base.freq[k] * (1.0f + 0.01f * step);
+                else
+                    moving.gain[k] = base.gain[k] + step;
+            }
             double start = threadSeconds();
             LintaqSetPar(automated.eq.get(), &moving);
             automated.process();
@@ -240,7 +247,11 @@ void automation(benchmark::State &state)
     state.counters["automated_us"] = 1e6 * automatedSeconds / double(calls);
     state.counters["automation_adds_pct"] = 100.0 * (automatedSeconds / fixedSeconds - 1.0);
 }
-BENCHMARK(automation)->ArgNames({"mode"})->Arg(0)->Arg(3)->Iterations(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(automation)
+    ->ArgNames({"mode", "what"})
+    ->ArgsProduct({{0, 3}, {0, 1}})
+    ->Iterations(400)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -26,7 +26,8 @@ def main(path):
         elif run["name"].startswith("silenceAfterBurst"):
             silence.setdefault(a["mode"], {})[a["noise"]] = run["x_realtime"]
         elif run["name"].startswith("automation"):
-            automation.append((a["mode"], run["static_us"], run["automated_us"], run["automation_adds_pct"]))
+            automation.append((a["what"], a["mode"], run["static_us"], run["automated_us"],
+                               run["automation_adds_pct"]))
         elif run["name"].startswith("hopCall"):
             hop.append((a["mode"], a["path"], run["median_ms"], run["max_ms"], run["median_of_period"],
                         run["max_of_period"]))
@@ -55,11 +56,11 @@ def main(path):
     for mode, p, med, mx, fmed, fmx in sorted(hop):
         print(f"| {mode} | {PATHS[p]} | {med:.3f} | {mx:.3f} | {fmed:.2f} | {fmx:.2f} |")
     print()
-    print("All twelve gains changed before every 64-frame call, stereo, 48 kHz, noise on (mean call)")
-    print("| mode | static us | automated us | automation adds |")
-    print("|---|---|---|---|")
-    for mode, st, au, pct in sorted(automation):
-        print(f"| {mode} | {st:.2f} | {au:.2f} | {pct:.1f}% |")
+    print("All twelve gains or frequencies changed before every 64-frame call, stereo, 48 kHz, noise on (mean call)")
+    print("| changed | mode | static us | automated us | automation adds |")
+    print("|---|---|---|---|---|")
+    for what, mode, st, au, pct in sorted(automation):
+        print(f"| {'frequencies' if what else 'gains'} | {mode} | {st:.2f} | {au:.2f} | {pct:.1f}% |")
 
 
 if __name__ == "__main__":

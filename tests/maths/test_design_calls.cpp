@@ -4,7 +4,10 @@
 // functions' slow paths. The fallback counters show whether they did.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "design/band_state.h"
@@ -78,4 +81,44 @@ TEST(DesignCalls, BypassedBandsAreNotDesigned)
     };
     for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(fallbacksProcessing(cases[i]), 0u) << "case " << i;
+}
+
+// A band redesigned after any change of its settings (one at a time, as
+// automation does) has the coefficients of a band designed afresh, bit for
+// bit: the kept sines, cosines and tangents are reused only when they still
+// apply.
+TEST(DesignCalls, RedesignEqualsFreshDesign)
+{
+    std::mt19937 rng(19);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    lintaq::PeqBandState kept;
+    lintaq::resetBand(kept);
+    unsigned type = 0;
+    float freq = 1000.0f, gain = 3.0f, q = 1.0f, rate = 48000.0f;
+    for (int step = 0; step < 20000; ++step) {
+        switch (rng() % 5) {
+        case 0: type = unsigned(rng() % 6); break;
+        case 1: freq = 20.0f * std::pow(1000.0f, unit(rng)); break;
+        case 2: gain = 40.0f * unit(rng) - 20.0f; break;
+        case 3: q = 0.1f + 10.0f * unit(rng); break;
+        default: rate = (rng() % 2) ? 96000.0f : 44100.0f; break;
+        }
+        lintaq::PeqBandState fresh;
+        lintaq::resetBand(fresh);
+        const bool keptWorks = lintaq::designBand(kept, type, freq, gain, q, rate);
+        const bool freshWorks = lintaq::designBand(fresh, type, freq, gain, q, rate);
+        ASSERT_EQ(keptWorks, freshWorks) << step;
+        const double keptTerms[7] = {kept.fb1, kept.fb2, kept.ff0, kept.ff1, kept.ff2, kept.negCosW0, kept.peakGain};
+        const double freshTerms[7] = {fresh.fb1, fresh.fb2, fresh.ff0, fresh.ff1, fresh.ff2, fresh.negCosW0,
+                                      fresh.peakGain};
+        // Each type writes its own terms: a peak fb1, -cos w0 and V; the
+        // biquads their five coefficients.
+        const bool peak = type == 0;
+        if (type <= 4) {
+            ASSERT_EQ(std::memcmp(keptTerms, freshTerms, sizeof(double) * (peak ? 1 : 5)), 0) << step;
+            if (peak) {
+                ASSERT_EQ(std::memcmp(keptTerms + 5, freshTerms + 5, sizeof(double) * 2), 0) << step;
+            }
+        }
+    }
 }
