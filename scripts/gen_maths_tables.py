@@ -179,6 +179,25 @@ BOUNDS = [
         "rounded k P2 2^-113.2 |k|: per |k|, 2^-112.5 (the slopes of sin and cos are",
         "at most 1); the last sum's 2^-106 |r| lies within the per-|B r| slack.",
     ]),
+    ("kBracketTrigError", Fraction(1, 1 << 50), [
+        "Brackets (plain doubles, for results wanted in single precision): f = A cos r",
+        "+ B sin r as A_hi + (B_hi r_hi + (B_hi (r_lo + s) - A_hi c)): the table's",
+        "rounding u |A| and u |B r|, the product u |B r|, the inner sums u (|B r| +",
+        "|A c|) and u |f| with |f| <= |A| + |B r|, the series as above: below",
+        "2^-51 (|A| + |B r|) + 2^-74 |A|, per |A| + |B r|.",
+    ]),
+    ("kBracketQuotientError", Fraction(1, 1 << 51), [
+        "tan = N (1/D) in doubles: the reciprocal and the product, 2u of the",
+        "quotient, on top of the operands' relative bounds.",
+    ]),
+    ("kBracketLogError", Fraction(1, 1 << 50), [
+        "log x = e ln2 + T_j.hi + (u + u^2 Q(u)), Q to u^4, in doubles: e ln2 with",
+        "the double ln2, 2^-51.5 |e ln2|; T_j.hi u |T|; the two sums u |partial| and",
+        "u |result|; u^2 Q (in powers of u^2) 4.1u of u^2/2; truncation |u|^7/7",
+        "(1.01), applied per",
+        "argument. Per (|e ln2| + |T| + |result|): below 2^-50.5; log10's product with",
+        "the double nearest 1/ln10 adds 2u of its result.",
+    ]),
     ("kTanQuotientError", Fraction(1, 1 << 99), [
         "tan = N/D from the two double-doubles above by one correction step: the",
         "remainder and the correction err by 2^-101 of the quotient; relative error",
@@ -195,6 +214,7 @@ w("//   exp, exp10:    relative 2^-65 (derived 2^-66.0)")
 w("//   log, log10:    2^-50 |u|^3 + 2^-90 |e| + 2^-95 |result| (derived 2^-50.99, 2^-91, 2^-97)")
 w("//   sin, cos:      2^-65 |A| + 2^-66 |B r| + 2^-111 |k| (derived 2^-65.69, 2^-66.7, 2^-112.5)")
 w("//   tan:           the sine's and cosine's bounds relative, + 2^-99 of the quotient")
+w("//   brackets:      trig 2^-50 (|A| + |B r|), quotient 2^-51, log 2^-50 of the terms")
 w("// Bounds are evaluated in doubles at run time; their own rounding (2^-52")
 w("// relative) lies within the slack between each constant and its derivation.")
 w('#include "maths/maths_tables.h"')

@@ -42,5 +42,8 @@ extern const double kTrigTableTermError;
 extern const double kTrigSlopeTermError;
 extern const double kTrigReductionError;
 extern const double kTanQuotientError;
+extern const double kBracketTrigError;
+extern const double kBracketQuotientError;
+extern const double kBracketLogError;
 
 } // namespace lintaq::maths
