@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "maths/fast_exponential.h"
 #include "maths/fast_trigonometric.h"
 #include "maths/maths_tables.h"
 
@@ -64,22 +65,7 @@ bool log10Bracket(double x, double &down, double &up)
 {
     if (!(x > 0.0 && x < __builtin_inf()))
         return false;
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    if ((bits >> 52) == 0)
-        return false; // subnormal: left to the full evaluation
-    int e = static_cast<int>(bits >> 52) - 1023;
-    const uint64_t mantissa = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
-    int j = static_cast<int>(((mantissa >> 44) & 0xff) + 1) >> 1;
-    int64_t reciprocal;
-    if (j == 128) {
-        e += 1;
-        j = 0;
-        reciprocal = 128;
-    } else {
-        reciprocal = kLogInverseTimes256[j];
-    }
-    const double u = static_cast<double>(static_cast<int64_t>(mantissa) * reciprocal - (int64_t{1} << 60)) * 0x1p-60;
+    const auto [e, j, m, u] = splitLogArgument(x);
     const double u2 = u * u;
     // log1p(u) = u + u^2 (-1/2 + u/3 - u^2/4 + u^3/5 - u^4/6) + O(u^7).
     // In powers of u^2, a shorter chain than Horner's.

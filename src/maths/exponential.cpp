@@ -73,23 +73,7 @@ double expWide(const Wide &y)
 // e ln2 + ln(1/r) + log1p(m r - 1), r an 8-bit reciprocal of m from a table.
 DoubleDouble logFast(double x, int &exponentOut, double &mantissaOut)
 {
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    int e = static_cast<int>(bits >> 52) - 1023;
-    if ((bits >> 52) == 0) { // subnormal: scale into the normal range
-        const double scaled = x * 0x1p54;
-        std::memcpy(&bits, &scaled, sizeof bits);
-        e = static_cast<int>(bits >> 52) - 1023 - 54;
-    }
-    const uint64_t mbits = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1023} << 52);
-    double m;
-    std::memcpy(&m, &mbits, sizeof m);
-    int j = static_cast<int>(((mbits >> 44) & 0xff) + 1) >> 1; // nearest multiple of 1/128
-    if (j == 128) { // m near 2: use m/2 near 1, so results near 0 keep their bits
-        m *= 0.5;
-        e += 1;
-        j = 0;
-    }
+    const auto [e, j, m, unused] = splitLogArgument(x);
     exponentOut = e;
     mantissaOut = m;
     // m r - 1 is exact in a double (|m r - 1| < 2^-7, a multiple of 2^-60).

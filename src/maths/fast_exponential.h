@@ -69,8 +69,18 @@ inline bool fastExp10(double x, Approximation &out)
     return true;
 }
 
+// x = 2^e m with m in [1, 2), or in [1/2, 1) when m lies near 2 (so that
+// results near 0 keep their bits); j picks the table's reciprocal r_j of m
+// and u = m r_j - 1, exact (below 2^-7, a multiple of 2^-60).
+struct LogArgument {
+    int e;
+    int j;
+    double m;
+    double u;
+};
+
 // For finite x > 0.
-inline bool fastLog(double x, bool decimal, Approximation &out)
+inline LogArgument splitLogArgument(double x)
 {
     uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
@@ -82,16 +92,23 @@ inline bool fastLog(double x, bool decimal, Approximation &out)
     }
     const uint64_t mantissa = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52); // m 2^52
     int j = static_cast<int>(((mantissa >> 44) & 0xff) + 1) >> 1; // m nearest 1 + j/128
-    int64_t reciprocal; // r_j 2^8
-    if (j == 128) { // m near 2: use m/2 near 1 (r = 1/2), so results near 0 keep their bits
+    int64_t reciprocal = kLogInverseTimes256[j & 127]; // r_j 2^8
+    double m = static_cast<double>(mantissa) * 0x1p-52;
+    if (j == 128) { // use m/2 near 1 (r = 1/2 against m, 1 against m/2)
         e += 1;
         j = 0;
         reciprocal = 128;
-    } else {
-        reciprocal = kLogInverseTimes256[j];
+        m *= 0.5;
     }
     // m r_j - 1 = (M r_j 2^8 - 2^60) 2^-60, below 2^53 in magnitude: exact.
     const double u = static_cast<double>(static_cast<int64_t>(mantissa) * reciprocal - (int64_t{1} << 60)) * 0x1p-60;
+    return {e, j, m, u};
+}
+
+// For finite x > 0.
+inline bool fastLog(double x, bool decimal, Approximation &out)
+{
+    const auto [e, j, m, u] = splitLogArgument(x);
     const double ed = e;
     const DoubleDouble &t = kLogTable[j];
     // e L0 - ln r_j + u - u^2/2, summed exactly.
