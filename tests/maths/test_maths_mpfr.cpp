@@ -136,6 +136,7 @@ void onThreads(const Case &c, unsigned salt, Body body)
         pool.emplace_back([&, t] {
             std::mt19937_64 g(seed() * 1000003u + t * 7919u + salt + std::hash<std::string>{}(c.name));
             body(t, threads, g);
+            mpfr_free_cache(); // MPFR keeps constants per thread
         });
     for (auto &th : pool)
         th.join();
