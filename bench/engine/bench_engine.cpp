@@ -5,7 +5,10 @@
 //             for the plain loops and the fastest kernel set in one run;
 //   callCost: the mean, 99th percentile and worst cost of a call at 32,
 //             64 and 256-frame blocks, stereo, for the plain instance and
-//             the even-load one (LintaqInitSmooth) side by side.
+//             the even-load one (LintaqInitSmooth) side by side;
+//   automation: what changing all twelve gains (or frequencies) before
+//             every 64-frame call adds to the mean call, stereo, 48 kHz,
+//             noise on.
 // bench/run.sh runs both and prints them as tables with the ratios.
 #include <benchmark/benchmark.h>
 
@@ -264,6 +267,50 @@ BENCHMARK(callCost)
     ->ArgNames({"mode", "path", "noise", "block"})
     ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}, {1, 0}, {32, 64, 256}})
     ->Iterations(100)
+    ->Unit(benchmark::kMillisecond);
+
+// args: mode, what (0 gains, 1 frequencies). Stereo, 48 kHz, noise on,
+// 64-frame blocks: the mean call when all twelve gains (or frequencies)
+// change before every call (host automation), against the same call with
+// the settings unchanged, in one run: two instances, called alternately,
+// each call timed in thread CPU time.
+void automation(benchmark::State &state)
+{
+    constexpr int kBlock = 64;
+    const int mode = int(state.range(0));
+    const bool frequencies = state.range(1) != 0;
+    const PeqParams base = testCurve(48000, false, true);
+    Stream fixed(mode, 2, base, kBlock), automated(mode, 2, base, kBlock);
+    PeqParams moving = base;
+    double fixedSeconds = 0.0, automatedSeconds = 0.0;
+    int64_t calls = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 256; ++i, ++calls) {
+            const float step = 0.01f * float(calls % 200);
+            for (int k = 0; k < LINTAQ_BANDS; ++k) {
+                if (frequencies)
+                    moving.freq[k] = base.freq[k] * (1.0f + 0.01f * step);
+                else
+                    moving.gain[k] = base.gain[k] + step;
+            }
+            double start = threadSeconds();
+            LintaqSetPar(automated.eq.get(), &moving);
+            automated.process();
+            automatedSeconds += threadSeconds() - start;
+            start = threadSeconds();
+            LintaqSetPar(fixed.eq.get(), &base);
+            fixed.process();
+            fixedSeconds += threadSeconds() - start;
+        }
+    }
+    state.counters["static_us"] = 1e6 * fixedSeconds / double(calls);
+    state.counters["automated_us"] = 1e6 * automatedSeconds / double(calls);
+    state.counters["automation_adds_pct"] = 100.0 * (automatedSeconds / fixedSeconds - 1.0);
+}
+BENCHMARK(automation)
+    ->ArgNames({"mode", "what"})
+    ->ArgsProduct({{0, 3}, {0, 1}})
+    ->Iterations(400)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

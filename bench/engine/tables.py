@@ -13,7 +13,7 @@ def args(name):
 def main(path):
     runs = json.load(open(path))["benchmarks"]
     speed, label = {}, "fast"
-    hop, silence, sets = [], {}, {}
+    hop, silence, sets, automation = [], {}, {}, []
     for run in runs:
         a = args(run["name"])
         if run["name"].startswith("realTime"):
@@ -27,6 +27,9 @@ def main(path):
             silence.setdefault(a["mode"], {})[a["noise"]] = run["x_realtime"]
         elif run["name"].startswith("callCost"):
             hop.append(((a["mode"], a["path"], -a["noise"], a["block"]), run))
+        elif run["name"].startswith("automation"):
+            automation.append((a["what"], a["mode"], run["static_us"], run["automated_us"],
+                               run["automation_adds_pct"]))
     print(f"Average speed, x real time (1024-sample blocks; fast = {label})")
     print("| mode | channels | path | noise | plain | fast | fast/plain |")
     print("|---|---|---|---|---|---|---|")
@@ -62,6 +65,12 @@ def main(path):
                       f"{r[kind + '_worst_position_of_mean']:.2f}"]
         print(f"| {mode} | {PATHS[p]} | {'on' if noise else 'off'} | {block} | " + " | ".join(cells)
               + f" | {r['smooth_over_plain']:.3f} |")
+    print()
+    print("All twelve gains or frequencies changed before every 64-frame call, stereo, 48 kHz, noise on (mean call)")
+    print("| changed | mode | static us | automated us | automation adds |")
+    print("|---|---|---|---|---|")
+    for what, mode, st, au, pct in sorted(automation):
+        print(f"| {'frequencies' if what else 'gains'} | {mode} | {st:.2f} | {au:.2f} | {pct:.1f}% |")
 
 
 if __name__ == "__main__":
