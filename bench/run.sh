@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the engine benchmark and prints its two tables: the real-time
-# factor of the plain loops and of the fastest kernel set (with the ratio
-# of the two, taken in the same run), and the cost of the call that
-# completes a hop at 64-frame blocks.
+# Builds the engine benchmark and prints its tables: the real-time factor
+# of the plain loops and of the fastest kernel set (with the ratio of the
+# two, taken in the same run), and the cost of every call at 32, 64 and
+# 256-frame blocks for a LintaqInit and a LintaqInitSmooth instance side by
+# side (mean, 99th percentile, maximum, and their total costs' ratio).
 #   bash bench/run.sh [extra benchmark options]
+#   bash bench/run.sh --benchmark_filter=callCost    # that table alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

@@ -10,7 +10,8 @@
 //   magnitude and every band in effect had its settings in the documented
 //   ranges (lintaq.h, PeqParams);
 // - a curve value is not finite, or a grid's point count is out of bounds;
-// - the latency differs from the one the mode fixes.
+// - the latency differs from the one the mode (and the kind of instance)
+//   fixes.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -113,6 +114,7 @@ struct Session {
     PeqInstance *inst = nullptr;
     int mode = 0;
     bool stereo = false;
+    bool evenLoad = false;
     bool clean = true; // nothing outside the documented ranges since creation
     int sampleBudget = 200000;
     PeqParams params{};
@@ -130,7 +132,9 @@ struct Session {
         LintaqExit(inst);
         mode = in.ConsumeBool() ? in.ConsumeIntegralInRange(-2, 5) : in.ConsumeIntegral<int>();
         const int flag = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 2) : in.ConsumeIntegral<int>();
-        inst = LintaqInit(mode, flag);
+        // Both kinds of instance: the even-load one cuts frames into pieces.
+        evenLoad = in.ConsumeBool();
+        inst = evenLoad ? LintaqInitSmooth(mode, flag) : LintaqInit(mode, flag);
         if (inst == nullptr)
             fail("creation failed", mode);
         stereo = flag != 0;
@@ -206,7 +210,7 @@ struct Session {
     {
         static const int kLatency[4] = {36938, 20554, 12362, 8266};
         const int m = mode < 0 ? 0 : mode > 3 ? 3 : mode;
-        if (LintaqGetLatency(inst) != kLatency[m])
+        if (LintaqGetLatency(inst) != kLatency[m] + (evenLoad ? 2048 : 0))
             fail("latency", LintaqGetLatency(inst));
         if (LintaqGetLatency(nullptr) != 0 || LintaqGetVersion() != LINTAQ_VERSION)
             fail("latency of no instance or version", 0);

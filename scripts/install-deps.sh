@@ -8,7 +8,8 @@ packages=(
   libsndfile1-dev nlohmann-json3-dev librsvg2-bin
   lv2-dev lilv-utils lv2file liblilv-dev sordi dpf-source
   python3 python3-numpy python3-pytest python3-hypothesis python3-soundfile
-  python3-matplotlib python3-venv python3-setuptools python3-pip
+  python3-matplotlib python3-venv python3-setuptools python3-pip python3-wheel mypy
+  python3-dask python3-distributed libcli11-dev
   libmpfr-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   clang libclang-rt-14-dev libfuzzer-14-dev

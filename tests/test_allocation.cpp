@@ -106,11 +106,13 @@ void failEachRequestInTurn(const char *what, Create create, Destroy destroy)
 
 TEST(OutOfMemory, CreationReturnsNullAndReleasesEverythingAtEachFailingRequest)
 {
-    for (int mode : {0, 3})
-        for (int stereo : {0, 1}) {
-            const std::string what = "mode " + std::to_string(mode) + (stereo ? " stereo" : " mono");
-            failEachRequestInTurn(what.c_str(), [&] { return LintaqInit(mode, stereo); }, LintaqExit);
-        }
+    for (const test::Kind &kind : test::kKinds)
+        for (int mode : {0, 3})
+            for (int stereo : {0, 1}) {
+                const std::string what =
+                    std::string(kind.name) + ", mode " + std::to_string(mode) + (stereo ? " stereo" : " mono");
+                failEachRequestInTurn(what.c_str(), [&] { return kind.create(mode, stereo); }, LintaqExit);
+            }
     for (uint32_t over : {0u, 1u}) {
         const PeqParams p = test::creationValues(44100, over);
         failEachRequestInTurn("grid", [&] { return InitPeqGraph(&p, 512, 20.0f, 20000.0f); }, ExitPeqGraph);
@@ -130,10 +132,11 @@ TEST(OutOfMemory, ProcessingParametersLatencyAndCurvesObtainNoMemory)
     const std::vector<float> input = test::randomSignal(3 * 2048 + 777, 7);
     const std::vector<int> uneven = {1, 2047, 4000, 0, 333}, hops = {2048, 5000};
     const lintaq::KernelSet widest = lintaq::activeKernelSet();
+    for (const test::Kind &kind : test::kKinds)
     for (int set = 0; set <= int(widest); ++set) {
         for (int stereo : {0, 1}) {
             lintaq::forceKernelSet(lintaq::KernelSet(set));
-            test::Instance inst(LintaqInit(3, stereo));
+            test::Instance inst(kind.create(3, stereo));
             ASSERT_NE(inst, nullptr);
             PeqParams last = test::creationValues();
             std::unique_ptr<PeqGraph, void (*)(PeqGraph *)> grid(InitPeqGraph(&last, 256, 20.0f, 20000.0f), ExitPeqGraph);
@@ -152,7 +155,8 @@ TEST(OutOfMemory, ProcessingParametersLatencyAndCurvesObtainNoMemory)
                 for (int b = 0; b < LINTAQ_BANDS; ++b)
                     LintaqGraph(&last, grid.get(), curve.data(), b);
             }
-            EXPECT_EQ(hook.requests, 0) << lintaq::kernelSetName(lintaq::KernelSet(set)) << (stereo ? ", stereo" : ", mono");
+            EXPECT_EQ(hook.requests, 0) << kind.name << ", " << lintaq::kernelSetName(lintaq::KernelSet(set))
+                                        << (stereo ? ", stereo" : ", mono");
         }
     }
     lintaq::forceKernelSet(widest);

@@ -113,6 +113,7 @@ struct Scenario {
     double switchRate;
     bool overflow = false;
     bool silenceAfterBurst = false; // everything after the first quarter is silence
+    bool evenLoad = false;          // both instances made by LintaqInitSmooth
 };
 
 // Runs one processing call with the given kernel set and the noise
@@ -129,8 +130,9 @@ uint32_t callWith(lintaq::KernelSet set, uint32_t noise, Call call)
 void runScenario(const Scenario &s, lintaq::KernelSet fastSet, uint64_t seed)
 {
     Rng g{std::mt19937_64(seed)};
-    test::Instance fast(LintaqInit(s.mode, s.stereo ? 1 : 0));
-    test::Instance plain(LintaqInit(s.mode, s.stereo ? 1 : 0));
+    const auto create = s.evenLoad ? LintaqInitSmooth : LintaqInit;
+    test::Instance fast(create(s.mode, s.stereo ? 1 : 0));
+    test::Instance plain(create(s.mode, s.stereo ? 1 : 0));
     uint32_t noise = g.word(); // an arbitrary point of the sequence
 
     PeqParams p = test::creationValues(s.start.rate, s.start.oversample, s.noise);
@@ -218,6 +220,11 @@ const Scenario kScenarios[] = {
     {"mode 0 stereo host rate", 0, true, {48000, 0}, 0, 26, 0.0},
     {"mode 2 stereo silence after a burst", 2, true, {48000, 0}, 0, 120, 0.0, false, true},
     {"mode 3 mono double rate silence after a burst", 3, false, {44100, 1}, 0, 120, 0.0, false, true},
+    // The even-load instance cuts every frame's work into pieces.
+    {"even load mode 3 stereo path switches", 3, true, {48000, 1}, 1, 200, 0.08, false, false, true},
+    {"even load mode 2 mono path switches", 2, false, {44100, 1}, 0, 100, 0.05, false, false, true},
+    {"even load mode 3 stereo overflow", 3, true, {63999, 1}, 0, 60, 0.05, true, false, true},
+    {"even load mode 1 stereo silence after a burst", 1, true, {48000, 0}, 0, 60, 0.0, false, true, true},
 };
 
 constexpr lintaq::KernelSet kFastSets[] = {lintaq::KernelSet::scalar, lintaq::KernelSet::sse2,

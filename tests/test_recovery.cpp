@@ -62,18 +62,20 @@ void runBlock(PeqInstance *inst, Channels &io, size_t pos, int n)
 TEST(Recovery, OutputIsFiniteAgainWithinAFrameAndTheLatencyAndOtherInstancesAreUntouched)
 {
     // Long enough for the longest bad stretch, the bound and three frames.
-    const size_t length = kBadAt + 300 + kFrameLength + 8266 + 3 * kFrameLength;
+    const size_t length = kBadAt + 300 + kFrameLength + 8266 + 2048 + 3 * kFrameLength;
+    for (const test::Kind &kind : test::kKinds)
     for (const Path &path : kPaths)
         for (int channels : {1, 2}) {
             const PeqParams p = twelveBands(path);
             const Channels clean = sine(channels, length);
             Channels aloneIo = clean;
-            test::Instance alone(LintaqInit(kMode, channels - 1));
+            test::Instance alone(kind.create(kMode, channels - 1));
             LintaqSetPar(alone.get(), &p);
             test::process(alone.get(), aloneIo, {kBlock});
             for (const Bad &bad : kBad) {
-                const std::string what = std::string(path.name) + (channels == 2 ? ", stereo, " : ", mono, ") + bad.name;
-                test::Instance hit(LintaqInit(kMode, channels - 1)), alongside(LintaqInit(kMode, channels - 1));
+                const std::string what = std::string(kind.name) + ", " + path.name +
+                                         (channels == 2 ? ", stereo, " : ", mono, ") + bad.name;
+                test::Instance hit(kind.create(kMode, channels - 1)), alongside(kind.create(kMode, channels - 1));
                 LintaqSetPar(hit.get(), &p);
                 LintaqSetPar(alongside.get(), &p);
                 const size_t finiteFrom = kBadAt + bad.length;

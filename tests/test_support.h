@@ -21,6 +21,15 @@ struct InstanceDeleter {
 };
 using Instance = std::unique_ptr<PeqInstance, InstanceDeleter>;
 
+// The two kinds of instance. Every stream property holds for both; the
+// even-load kind is one hop later.
+struct Kind {
+    const char *name;
+    PeqInstance *(*create)(int mode, int stereo);
+    long extraDelay;
+};
+inline const Kind kKinds[] = {{"plain", LintaqInit, 0}, {"even load", LintaqInitSmooth, 2048}};
+
 // The settings a new instance starts from: every band 1000 Hz, 0 dB, Q 0.7, off.
 inline PeqParams creationValues(int rate = 48000, uint32_t oversample = 0, uint32_t noise = 0)
 {

@@ -3,16 +3,23 @@
 // high shelf and an 18 kHz low-pass), on every mode and path:
 //   realTime: average speed in 1024-sample blocks, as a real-time factor,
 //             for the plain loops and the fastest kernel set in one run;
-//   hopCall:  the cost of the call that completes a hop when the host
-//             hands over 64 frames at a time (median and worst), stereo.
+//   callCost: the mean, 99th percentile and worst cost of a call at 32,
+//             64 and 256-frame blocks, stereo, for the plain instance and
+//             the even-load one (LintaqInitSmooth) side by side;
+//   automation: what changing all twelve gains (or frequencies) before
+//             every 64-frame call adds to the mean call, stereo, 48 kHz,
+//             noise on.
 // bench/run.sh runs both and prints them as tables with the ratios.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <sys/resource.h>
 #include <memory>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "lintaq.h"
@@ -171,39 +178,139 @@ double threadSeconds()
     return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
 }
 
-// args: mode, path. Stereo, noise on, 64-frame blocks: 32 calls a hop, one
-// of which filters the frame. Thread CPU time, so other processes on the
-// machine do not count.
-void hopCall(benchmark::State &state)
+// What every call of a stream costs, in thread CPU time (other processes on
+// the machine do not count), for the two kinds of instance driven in turn,
+// one hop each, so that both see the same load.
+// A call before which or during which the thread was switched out finds
+// its buffers gone from the caches and pays for it; the worst of the calls
+// that ran undisturbed is given as well.
+long involuntarySwitches()
 {
-    const Path path = kPaths[state.range(1)];
-    constexpr int kBlock = 64;
-    constexpr int kCallsPerHop = 2048 / kBlock;
-    Stream stream(int(state.range(0)), 2, testCurve(path.rate, path.oversample, true), kBlock);
-    for (int i = 0; i < 4 * kCallsPerHop; ++i) // past the first frames
-        stream.process();
-    std::vector<double> hopCalls;
-    for (auto _ : state) {
-        double slowest = 0.0;
-        for (int i = 0; i < kCallsPerHop; ++i) {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nivcsw;
+}
+
+struct CallCosts {
+    std::vector<double> seconds, undisturbed;
+    std::vector<double> byPosition; // summed over hops, per call position in the hop
+    double total = 0.0;
+
+    void hop(Stream &stream, int calls)
+    {
+        byPosition.resize(size_t(calls));
+        long switches = involuntarySwitches();
+        for (int i = 0; i < calls; ++i) {
             const double start = threadSeconds();
             stream.process();
-            slowest = std::max(slowest, threadSeconds() - start);
+            const double spent = threadSeconds() - start;
+            const long after = involuntarySwitches();
+            seconds.push_back(spent);
+            if (after == switches)
+                undisturbed.push_back(spent);
+            switches = after;
+            byPosition[size_t(i)] += spent;
+            total += spent;
         }
-        hopCalls.push_back(slowest);
     }
-    std::sort(hopCalls.begin(), hopCalls.end());
-    const double period = double(kBlock) / path.rate;
-    const double median = hopCalls[hopCalls.size() / 2], worst = hopCalls.back();
-    state.counters["median_ms"] = 1e3 * median;
-    state.counters["max_ms"] = 1e3 * worst;
-    state.counters["median_of_period"] = median / period;
-    state.counters["max_of_period"] = worst / period;
+    // The dearest position in the hop, on average over the hops: what the
+    // schedule itself gives, without the machine's noise.
+    double worstPosition() const
+    {
+        const double hops = double(seconds.size()) / double(byPosition.size());
+        return *std::max_element(byPosition.begin(), byPosition.end()) / hops;
+    }
+    // The fraction `q` of calls cost at most this.
+    static double quantile(std::vector<double> &costs, double q)
+    {
+        if (costs.empty())
+            return 0.0;
+        std::sort(costs.begin(), costs.end());
+        return costs[std::min(costs.size() - 1, size_t(q * double(costs.size())))];
+    }
+};
+
+// args: mode, path, noise, block. Stereo: the plain instance, whose call
+// that completes a hop filters a whole frame, against the even-load one.
+void callCost(benchmark::State &state)
+{
+    const Path path = kPaths[state.range(1)];
+    const int block = int(state.range(3));
+    const int callsPerHop = 2048 / block;
+    const PeqParams p = testCurve(path.rate, path.oversample, state.range(2) != 0);
+    Stream plain(int(state.range(0)), 2, p, block), smooth(int(state.range(0)), 2, p, block);
+    smooth.eq = Instance(LintaqInitSmooth(int(state.range(0)), 1), LintaqExit);
+    LintaqSetPar(smooth.eq.get(), &p);
+    CallCosts plainCosts, smoothCosts;
+    for (int i = 0; i < 8 * callsPerHop; ++i) // past the first frames
+        plain.process(), smooth.process();
+    for (auto _ : state) {
+        plainCosts.hop(plain, callsPerHop);
+        smoothCosts.hop(smooth, callsPerHop);
+    }
+    const double calls = double(plainCosts.seconds.size());
+    const double audio = calls * block / path.rate;
+    for (auto [name, costs] : {std::pair{"plain", &plainCosts}, std::pair{"smooth", &smoothCosts}}) {
+        const std::string prefix(name);
+        const double mean = costs->total / calls;
+        state.counters[prefix + "_mean_us"] = 1e6 * mean;
+        state.counters[prefix + "_p99_us"] = 1e6 * CallCosts::quantile(costs->seconds, 0.99);
+        state.counters[prefix + "_max_us"] = 1e6 * CallCosts::quantile(costs->seconds, 1.0);
+        state.counters[prefix + "_max_of_mean"] = CallCosts::quantile(costs->seconds, 1.0) / mean;
+        state.counters[prefix + "_undisturbed_max_of_mean"] = CallCosts::quantile(costs->undisturbed, 1.0) / mean;
+        state.counters[prefix + "_worst_position_of_mean"] = costs->worstPosition() / mean;
+        state.counters[prefix + "_cpu_per_audio_s"] = costs->total / audio;
+    }
+    state.counters["smooth_over_plain"] = smoothCosts.total / plainCosts.total;
 }
-BENCHMARK(hopCall)
-    ->ArgNames({"mode", "path"})
-    ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}})
-    ->Iterations(200)
+BENCHMARK(callCost)
+    ->ArgNames({"mode", "path", "noise", "block"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}, {1, 0}, {32, 64, 256}})
+    ->Iterations(100)
+    ->Unit(benchmark::kMillisecond);
+
+// args: mode, what (0 gains, 1 frequencies). Stereo, 48 kHz, noise on,
+// 64-frame blocks: the mean call when all twelve gains (or frequencies)
+// change before every call (host automation), against the same call with
+// the settings unchanged, in one run: two instances, called alternately,
+// each call timed in thread CPU time.
+void automation(benchmark::State &state)
+{
+    constexpr int kBlock = 64;
+    const int mode = int(state.range(0));
+    const bool frequencies = state.range(1) != 0;
+    const PeqParams base = testCurve(48000, false, true);
+    Stream fixed(mode, 2, base, kBlock), automated(mode, 2, base, kBlock);
+    PeqParams moving = base;
+    double fixedSeconds = 0.0, automatedSeconds = 0.0;
+    int64_t calls = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 256; ++i, ++calls) {
+            const float step = 0.01f * float(calls % 200);
+            for (int k = 0; k < LINTAQ_BANDS; ++k) {
+                if (frequencies)
+                    moving.freq[k] = base.freq[k] * (1.0f + 0.01f * step);
+                else
+                    moving.gain[k] = base.gain[k] + step;
+            }
+            double start = threadSeconds();
+            LintaqSetPar(automated.eq.get(), &moving);
+            automated.process();
+            automatedSeconds += threadSeconds() - start;
+            start = threadSeconds();
+            LintaqSetPar(fixed.eq.get(), &base);
+            fixed.process();
+            fixedSeconds += threadSeconds() - start;
+        }
+    }
+    state.counters["static_us"] = 1e6 * fixedSeconds / double(calls);
+    state.counters["automated_us"] = 1e6 * automatedSeconds / double(calls);
+    state.counters["automation_adds_pct"] = 100.0 * (automatedSeconds / fixedSeconds - 1.0);
+}
+BENCHMARK(automation)
+    ->ArgNames({"mode", "what"})
+    ->ArgsProduct({{0, 3}, {0, 1}})
+    ->Iterations(400)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

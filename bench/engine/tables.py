@@ -13,7 +13,7 @@ def args(name):
 def main(path):
     runs = json.load(open(path))["benchmarks"]
     speed, label = {}, "fast"
-    hop, silence, sets = [], {}, {}
+    hop, silence, sets, automation = [], {}, {}, []
     for run in runs:
         a = args(run["name"])
         if run["name"].startswith("realTime"):
@@ -25,9 +25,11 @@ def main(path):
             sets.setdefault(a["mode"], {})[run.get("label", str(a["set"]))] = run["x_realtime"]
         elif run["name"].startswith("silenceAfterBurst"):
             silence.setdefault(a["mode"], {})[a["noise"]] = run["x_realtime"]
-        elif run["name"].startswith("hopCall"):
-            hop.append((a["mode"], a["path"], run["median_ms"], run["max_ms"], run["median_of_period"],
-                        run["max_of_period"]))
+        elif run["name"].startswith("callCost"):
+            hop.append(((a["mode"], a["path"], -a["noise"], a["block"]), run))
+        elif run["name"].startswith("automation"):
+            automation.append((a["what"], a["mode"], run["static_us"], run["automated_us"],
+                               run["automation_adds_pct"]))
     print(f"Average speed, x real time (1024-sample blocks; fast = {label})")
     print("| mode | channels | path | noise | plain | fast | fast/plain |")
     print("|---|---|---|---|---|---|---|")
@@ -47,11 +49,28 @@ def main(path):
     for mode, v in sorted(silence.items()):
         print(f"| {mode} | {v.get(1, float('nan')):.1f} | {v.get(0, float('nan')):.1f} | {v.get(0, 0) / v.get(1, 1):.2f} |")
     print()
-    print("Call that completes a hop, stereo, 64-frame blocks (period 1.333 ms at 48 kHz, 1.451 ms at 44.1 kHz)")
-    print("| mode | path | median ms | max ms | median / period | max / period |")
-    print("|---|---|---|---|---|---|")
-    for mode, p, med, mx, fmed, fmx in sorted(hop):
-        print(f"| {mode} | {PATHS[p]} | {med:.3f} | {mx:.3f} | {fmed:.2f} | {fmx:.2f} |")
+    print("Cost of every call (thread CPU time, us), stereo, 12 bands: plain instance (LintaqInit) and")
+    print("even-load instance (LintaqInitSmooth), each mean, 99th percentile and max; max/mean;")
+    print("and the even-load instance's total cost over the plain one's, taken in the same run")
+    print("max/mean: the dearest call; undist.: the dearest of the calls with no switch of the thread since")
+    print("the previous call; position: the dearest position in the hop, averaged over the hops")
+    print("| mode | path | noise | block | plain mean | p99 | max | max/mean | undist. | position "
+          "| smooth mean | p99 | max | max/mean | undist. | position | smooth/plain |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for (mode, p, noise, block), r in sorted(hop, key=lambda kv: kv[0]):
+        cells = []
+        for kind in ("plain", "smooth"):
+            cells += [f"{r[kind + '_mean_us']:.1f}", f"{r[kind + '_p99_us']:.1f}", f"{r[kind + '_max_us']:.1f}",
+                      f"{r[kind + '_max_of_mean']:.1f}", f"{r[kind + '_undisturbed_max_of_mean']:.1f}",
+                      f"{r[kind + '_worst_position_of_mean']:.2f}"]
+        print(f"| {mode} | {PATHS[p]} | {'on' if noise else 'off'} | {block} | " + " | ".join(cells)
+              + f" | {r['smooth_over_plain']:.3f} |")
+    print()
+    print("All twelve gains or frequencies changed before every 64-frame call, stereo, 48 kHz, noise on (mean call)")
+    print("| changed | mode | static us | automated us | automation adds |")
+    print("|---|---|---|---|---|")
+    for what, mode, st, au, pct in sorted(automation):
+        print(f"| {'frequencies' if what else 'gains'} | {mode} | {st:.2f} | {au:.2f} | {pct:.1f}% |")
 
 
 if __name__ == "__main__":

@@ -26,8 +26,8 @@ import numpy as np
 import lintaq
 
 HERE = Path(__file__).resolve().parent
-BANDS = [lintaq.HighPass(30), lintaq.LowShelf(120, 4.0), lintaq.Peak(400, -3.0, 1.0),
-         lintaq.Peak(3000, 2.0, 1.4), lintaq.HighShelf(10000, 3.0)]
+BANDS = [lintaq.HighPass(30), lintaq.LowShelf(120, gain=4.0), lintaq.Peak(400, gain=-3.0, q=1.0),
+         lintaq.Peak(3000, gain=2.0, q=1.4), lintaq.HighShelf(10000, gain=3.0)]
 RATE = 48000
 
 
@@ -46,7 +46,7 @@ def c_speed(exe, seconds, block):
 
 
 def streamed(audio, block):
-    with lintaq.Equalizer(RATE, 2, bands=BANDS) as eq:
+    with lintaq.Equalizer(RATE, 2, layout="channels_first", noise=True, bands=BANDS) as eq:
         tail = np.zeros((2, eq.latency), np.float32)
         for part in (audio, tail):
             for at in range(0, part.shape[1], block):
@@ -67,9 +67,9 @@ def main():
         audio = (np.random.default_rng(0).standard_normal((2, int(args.seconds * RATE))) * 0.1).astype(np.float32)
         s = args.seconds
         rows = []
-        cases = [("1024-sample blocks, equalize", 1024, lambda: lintaq.equalize(audio, RATE, BANDS, block=1024)),
+        cases = [("1024-sample blocks, equalize", 1024, lambda: lintaq.equalize(audio, RATE, BANDS, noise=True, block=1024)),
                  ("1024-sample blocks, Equalizer", 1024, lambda: streamed(audio, 1024)),
-                 ("whole-file blocks, equalize", 0, lambda: lintaq.equalize(audio, RATE, BANDS))]
+                 ("whole-file blocks, equalize", 0, lambda: lintaq.equalize(audio, RATE, BANDS, noise=True))]
         for label, block, python in cases:
             # C and Python take turns, so both see the same load on a shared machine.
             c = p = 0.0
@@ -87,9 +87,9 @@ def main():
         def run(threads):
             if threads == 1:
                 for clip in clips:
-                    lintaq.equalize(clip, RATE, BANDS)
+                    lintaq.equalize(clip, RATE, BANDS, noise=True)
                 return
-            workers = [threading.Thread(target=lintaq.equalize, args=(clip, RATE, BANDS)) for clip in clips]
+            workers = [threading.Thread(target=lintaq.equalize, args=(clip, RATE, BANDS), kwargs={"noise": True}) for clip in clips]
             for w in workers:
                 w.start()
             for w in workers:

@@ -4,11 +4,13 @@ Offline::
 
     import lintaq, soundfile
     audio, rate = soundfile.read("in.wav", dtype="float32")
-    out = lintaq.equalize(audio, rate, [lintaq.HighPass(30), lintaq.Peak(3000, -4, q=2)])
+    out = lintaq.equalize(audio, rate, [lintaq.HighPass(30), lintaq.Peak(3000, gain=-4, q=2)])
 
-Streaming: :class:`Equalizer` (``process`` block by block, fixed
-:attr:`~Equalizer.latency`). The curve: :func:`response` (drawn) and
-:func:`measured_response` (through the engine).
+Files of any length, in constant memory: :func:`equalize_file`.
+Streaming: :class:`Equalizer` (``process`` or call it block by block, fixed
+:attr:`~Equalizer.latency`, :meth:`~Equalizer.flush` for the tail). The
+curve: :func:`response` (``kind="ideal"`` or ``"engine"``). Output is
+always float32.
 
 The engine changes magnitude only (zero phase) and delays a stream by a
 fixed latency per mode (:data:`LATENCY`); :func:`equalize` trims it.
@@ -31,8 +33,10 @@ from .bands import (
     Peak,
     band_limit,
 )
-from .engine import LATENCY, Equalizer, equalize, latency, live_instances
-from .graph import VIEWS, Curve, Response, measured_response, response
+from .engine import BLOCK, LATENCY, Equalizer, Layout, equalize, latency, live_instances
+from .files import FileResult, equalize_file
+from .graph import KINDS, VIEWS, Curve, Response, measured_response, response
+from .preset import Preset, load_preset, parse_preset
 
 __version__ = "1.0.11"
 
@@ -47,7 +51,8 @@ def engine_version() -> int:
 __all__ = [
     "Band", "Peak", "LowShelf", "HighShelf", "HighPass", "LowPass", "CHANNELS", "LintaqWarning",
     "MAX_GAIN_DB", "MAX_Q", "BAND_LIMIT", "band_limit",
-    "Equalizer", "equalize", "latency", "LATENCY", "live_instances",
-    "response", "measured_response", "Response", "Curve", "VIEWS",
+    "Equalizer", "equalize", "latency", "LATENCY", "live_instances", "Layout", "BLOCK",
+    "equalize_file", "FileResult", "Preset", "load_preset", "parse_preset",
+    "response", "measured_response", "Response", "Curve", "VIEWS", "KINDS",
     "LibraryNotFoundError", "library_path", "engine_version",
 ]

@@ -2,9 +2,11 @@
 
 The library is looked for, in this order:
 
-1. next to this package (a ``liblintaq.so*`` file copied into its folder);
-2. the file named by the environment variable ``LINTAQ_LIBRARY`` (or the
-   ``liblintaq.so`` in the folder it names, such as a build folder);
+1. the file named by the environment variable ``LINTAQ_LIBRARY`` (or the
+   ``liblintaq.so`` in the folder it names, such as a build folder),
+   absolute or relative to the current folder: set, it overrides the rest;
+2. next to this package (the copy ``pip install ./python`` builds and
+   bundles);
 3. the system's library path (``liblintaq.so.1``, then what
    ``ctypes.util.find_library("lintaq")`` reports).
 
@@ -86,6 +88,14 @@ def _declare(lib: ctypes.CDLL) -> None:
 def _candidates() -> list[tuple[str, str]]:
     """(description, name or path to load) in the order they are tried."""
     out: list[tuple[str, str]] = []
+    env = os.environ.get(ENV_VAR)
+    if env:
+        # A build folder will do as well as the file in it; a relative path
+        # is taken from the current folder, once, when the library loads.
+        path = os.path.abspath(env)
+        out.append((f"${ENV_VAR}", os.path.join(path, "liblintaq.so") if os.path.isdir(path) else path))
+        return out
+    out.append((f"${ENV_VAR}", "(not set)"))
     here = Path(__file__).resolve().parent
     beside = sorted(here.glob("liblintaq.so*")) + sorted(here.glob("liblintaq*.dylib")) + sorted(
         here.glob("lintaq.dll")
@@ -94,12 +104,6 @@ def _candidates() -> list[tuple[str, str]]:
         out += [("next to the package", str(p)) for p in beside]
     else:
         out.append(("next to the package", f"{here}/liblintaq.so (no such file)"))
-    env = os.environ.get(ENV_VAR)
-    if env:
-        # A build folder will do as well as the file in it.
-        out.append((f"${ENV_VAR}", os.path.join(env, "liblintaq.so") if os.path.isdir(env) else env))
-    else:
-        out.append((f"${ENV_VAR}", "(not set)"))
     out.append(("system library path", "liblintaq.so.1"))
     found = ctypes.util.find_library("lintaq")
     if found and found != "liblintaq.so.1":
@@ -134,8 +138,11 @@ def _load() -> tuple[ctypes.CDLL, str]:
     raise LibraryNotFoundError(
         "cannot load liblintaq; tried, in order:\n"
         + "\n".join(failures)
-        + f"\nBuild the library (cmake --build build) and set {ENV_VAR}=path/to/liblintaq.so, "
-        "or install it system-wide."
+        + "\nTwo ways to fix it:\n"
+        "  1. install the package from the repository, which builds and bundles the library:\n"
+        "     pip install --no-build-isolation ./python   (needs cmake and a C++ compiler)\n"
+        f"  2. build it (cmake -S . -B build && cmake --build build) and point {ENV_VAR} at it:\n"
+        f"     export {ENV_VAR}=$PWD/build/liblintaq.so"
     )
 
 

@@ -1,6 +1,9 @@
 """Band descriptions: small immutable records, checked when made.
 
-Each record is one of the equaliser's twelve bands. Frequencies are in Hz,
+Each record is one of the equaliser's twelve bands: ``Peak(1000, gain=-3,
+q=2)``. Only the frequency goes by position; every other field is named,
+because the second number would mean gain to a bell but Q to a pass
+filter (``HighPass(100, 6)`` raises rather than meaning Q 6). Frequencies are in Hz,
 gains in dB, Q is the quality factor; ``channel`` picks what the band acts on
 in a stereo stream (a mono stream applies every band), and ``off=True``
 keeps a band in the list without applying it.
@@ -15,8 +18,10 @@ from __future__ import annotations
 
 import math
 import numbers
+import os
+import sys
 import warnings
-from dataclasses import dataclass, field
+from dataclasses import KW_ONLY, dataclass, field
 from typing import ClassVar, Iterable, Sequence
 
 import numpy as np
@@ -54,6 +59,33 @@ class LintaqWarning(UserWarning):
     """Advice about settings that work but may not do what was meant."""
 
 
+_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__)) + os.sep
+
+
+def warn(message: str) -> None:
+    """A :class:`LintaqWarning` attributed to the caller's own line, however
+    deep inside the package it was raised."""
+    level, frame = 2, sys._getframe(1)  # 1 would be this function
+    while frame is not None and os.path.abspath(frame.f_code.co_filename).startswith(_PACKAGE_DIR):
+        level += 1
+        frame = frame.f_back  # type: ignore[assignment]
+    warnings.warn(message, LintaqWarning, stacklevel=level)
+
+
+def whole_number(name: str, value: object, low: int, high: int, what: str = "") -> int:
+    """``value`` as an int: any integer type, or a float with no fraction.
+
+    TypeError for what is not a number; ValueError for a fraction or a value
+    outside ``low``..``high``.
+    """
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a whole number{what}, not {value!r}")
+    v = float(value)
+    if not math.isfinite(v) or not v.is_integer() or not low <= v <= high:
+        raise ValueError(f"{name} {value!r} must be a whole number{what} from {low} to {high}")
+    return int(value)
+
+
 def _number(owner: str, name: str, value: object, unit: str) -> float:
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{owner}: {name} must be a number{unit}, not {value!r}")
@@ -66,6 +98,9 @@ class Band:
 
     type_code: ClassVar[int] = -1
     freq: float
+    # Everything after the frequency by name: the second number means gain
+    # to a bell and Q to a pass filter, so a position would be a trap.
+    _: KW_ONLY
     gain: float = 0.0
     q: float = DEFAULT_Q
     channel: str = "both"
@@ -146,17 +181,15 @@ def band_limit(rate: int) -> float:
 
 
 def check_rate(rate: object) -> int:
-    if isinstance(rate, bool) or not isinstance(rate, numbers.Real):
-        raise TypeError(f"rate must be a whole number of Hz, not {rate!r}")
-    if not float(rate).is_integer() or not MIN_RATE <= rate <= MAX_RATE:
-        raise ValueError(f"rate {rate!r} must be a whole number of Hz from {MIN_RATE} to {MAX_RATE}")
-    return int(rate)
+    return whole_number("rate", rate, MIN_RATE, MAX_RATE, " of Hz")
 
 
 def check_mode(mode: object) -> int:
-    if isinstance(mode, bool) or not isinstance(mode, numbers.Integral) or not 0 <= mode <= 3:
-        raise ValueError(f"mode {mode!r} is not 0, 1, 2 or 3")
-    return int(mode)
+    # The same rule as every other count: 2, np.int64(2) and 2.0 all mean mode 2.
+    try:
+        return whole_number("mode", mode, 0, 3)
+    except ValueError:
+        raise ValueError(f"mode {mode!r} is not 0, 1, 2 or 3") from None
 
 
 def check_flag(name: str, value: object) -> bool:
@@ -198,11 +231,9 @@ def check_bands(bands: Iterable[Band], rate: int, mode: int | None = None) -> tu
         if ring > _LOOKAHEAD[mode] / rate:
             fits = [m for m in (3, 2, 1, 0) if _LOOKAHEAD[m] / rate >= ring]
             advice = f"mode {fits[0]} holds it" if fits else "even mode 0 is too short"
-            warnings.warn(
+            warn(
                 f"band {i}, {b!r}: rings for about {ring * 1000:.0f} ms, longer than mode {mode}'s "
-                f"lookahead of {_LOOKAHEAD[mode] / rate * 1000:.0f} ms, so its shape is approximate ({advice})",
-                LintaqWarning,
-                stacklevel=4,
+                f"lookahead of {_LOOKAHEAD[mode] / rate * 1000:.0f} ms, so its shape is approximate ({advice})"
             )
     return out
 

@@ -4,16 +4,16 @@ from __future__ import annotations
 
 import ctypes
 import threading
-import warnings
 import weakref
-from typing import Iterable, Literal, Optional
+from pathlib import Path
+from typing import Callable, Iterable, Literal, Optional, Sequence, Union
 
 import numpy as np
 
 from ._library import library
-from .bands import Band, LintaqWarning, check_bands, check_flag, check_mode, check_rate, make_params
+from .bands import Band, check_bands, check_flag, check_mode, check_rate, make_params, warn, whole_number
 
-__all__ = ["Equalizer", "equalize", "latency", "live_instances", "LATENCY"]
+__all__ = ["Equalizer", "equalize", "latency", "live_instances", "LATENCY", "Layout", "BLOCK"]
 
 #: Latency in samples by mode, at every rate and oversampling setting.
 LATENCY = (36938, 20554, 12362, 8266)
@@ -21,6 +21,10 @@ LATENCY = (36938, 20554, 12362, 8266)
 _MAX_CALL = 1 << 30
 
 Layout = Literal["channels_first", "channels_last"]
+LAYOUTS = ("channels_first", "channels_last")
+#: Samples per channel that :func:`equalize` and :func:`equalize_file` hand
+#: the engine per call: their working memory beyond input and output.
+BLOCK = 65536
 
 _live = 0
 _live_lock = threading.Lock()
@@ -52,6 +56,11 @@ class Equalizer:
         Sample rate in Hz, 8000 to 768000.
     channels : int
         1 (mono) or 2 (stereo).
+    layout : "channels_last" or "channels_first"
+        How a stereo block is laid out: (n, 2), as soundfile reads, or
+        (2, n). Fixed here, never guessed from a block's shape: a block
+        that does not fit raises ValueError. A mono stream takes (n,) and
+        (n, 1) or (1, n) as the layout says.
     mode : int
         0..3, the lookahead: latency 36938, 20554, 12362 or 8266 samples at
         any rate (0.77 s to 0.17 s at 48 kHz). Low, narrow bands ring long
@@ -60,20 +69,24 @@ class Equalizer:
     oversample : bool
         Run the filters at twice the rate below 64 kHz, which keeps bands
         near the top of the range in shape. Does not change the latency.
+        Its resampler rolls off the last octave's top: see
+        :func:`response` with ``kind="engine"``.
     noise : bool
-        Add a tiny frame noise (|e| <= 3.3e-16) that keeps silent input off
-        exact zero and so away from slow subnormal arithmetic. All instances
-        in the process draw it from one shared sequence, so with noise on
-        the lowest bits of near-silent output depend on what other instances
-        processed before; turn it off for output that is reproducible bit
-        for bit whatever else runs.
+        Off by default. On, the engine adds a tiny frame noise (|e| <=
+        3.3e-16) to keep silent input off exact zero; it is drawn from one
+        sequence shared by every instance in the process, so the lowest bits
+        of near-silent output would depend on what else ran before. The
+        engine flushes its filters' tiny states to zero anyway, so silence
+        stays fast without it.
     bands : sequence of Band
         Up to twelve band records, checked against the band limit
         (0.453515 x ``rate``).
 
-    Output lags input by :attr:`latency` samples; blocks of any sizes give
-    the same stream as one long block. Band changes take effect at the start
-    of the next :meth:`process` call.
+    Everything after ``channels`` is keyword-only. Output is float32 and
+    lags input by :attr:`latency` samples; blocks of any sizes give the same
+    stream as one long block. :meth:`flush` returns the tail. Band changes
+    take effect at the start of the next :meth:`process` call. An instance
+    is callable: ``eq(block)`` is ``eq.process(block)``.
 
     Threading: :meth:`process` releases the interpreter lock while the
     engine filters, so separate instances run in parallel on separate
@@ -88,23 +101,40 @@ class Equalizer:
         self,
         rate: int,
         channels: int = 2,
+        *,
+        layout: Layout = "channels_last",
         mode: int = 2,
         oversample: bool = True,
-        noise: bool = True,
+        noise: bool = False,
         bands: Iterable[Band] = (),
     ) -> None:
         self._rate = check_rate(rate)
-        if isinstance(channels, bool) or channels not in (1, 2):
+        if isinstance(channels, (bool, np.bool_)) or channels not in (1, 2):
             raise ValueError(f"channels {channels!r} must be 1 (mono) or 2 (stereo)")
         self._channels = int(channels)
+        if layout not in LAYOUTS:
+            raise ValueError(f"layout {layout!r} is not 'channels_first' or 'channels_last'")
+        self._layout: Layout = layout
         self._mode = check_mode(mode)
         self._oversample = check_flag("oversample", oversample)
         self._noise = check_flag("noise", noise)
         self._bands = self._checked(bands)
         self._lock = threading.Lock()
-        self._layout: Layout = "channels_first"
         self._finalizer: Optional[weakref.finalize] = None
         self._open()
+
+    @classmethod
+    def from_preset(
+        cls, preset: Union[str, Path], rate: int, channels: int = 2, *, layout: Layout = "channels_last"
+    ) -> "Equalizer":
+        """An instance with the bands, mode, oversampling and noise of a
+        JSON preset file in the command-line tool's format (``lintaq preset``
+        writes one)."""
+        from .preset import load_preset
+
+        p = load_preset(preset)
+        return cls(rate, channels, layout=layout, mode=p.mode, oversample=p.oversample, noise=p.noise,
+                   bands=p.bands)
 
     # -- lifetime -------------------------------------------------------------
 
@@ -142,8 +172,8 @@ class Equalizer:
     def __repr__(self) -> str:
         state = "closed" if self.closed else f"{len(self._bands)} bands"
         return (
-            f"Equalizer(rate={self._rate}, channels={self._channels}, mode={self._mode}, "
-            f"oversample={self._oversample}, noise={self._noise}; {state})"
+            f"Equalizer(rate={self._rate}, channels={self._channels}, layout={self._layout!r}, "
+            f"mode={self._mode}, oversample={self._oversample}, noise={self._noise}; {state})"
         )
 
     def _live_handle(self) -> int:
@@ -151,14 +181,18 @@ class Equalizer:
             raise ValueError("this Equalizer is closed")
         return self._handle
 
+    def _reopen(self) -> None:
+        # The lock is held.
+        self._live_handle()
+        assert self._finalizer is not None
+        self._handle = None  # closed, should the new instance fail
+        self._finalizer()
+        self._open()
+
     def reset(self) -> None:
         """Forgets the stream: a fresh instance with the same settings (output silent for the latency)."""
         with self._lock:
-            self._live_handle()
-            assert self._finalizer is not None
-            self._handle = None  # closed, should the new instance fail
-            self._finalizer()
-            self._open()
+            self._reopen()
 
     # -- settings -------------------------------------------------------------
 
@@ -167,11 +201,9 @@ class Equalizer:
         if self._channels == 1:
             for i, b in enumerate(out, 1):
                 if not b.off and b.channel != "both":
-                    warnings.warn(
+                    warn(
                         f"band {i}, {b!r}: routed to {b.channel}, but a mono stream has one channel: "
-                        "the band applies to it",
-                        LintaqWarning,
-                        stacklevel=4,
+                        "the band applies to it"
                     )
         return out
 
@@ -198,39 +230,55 @@ class Equalizer:
         with self._lock:
             return int(self._lib.LintaqGetLatency(self._live_handle()))
 
-    rate = property(lambda self: self._rate, doc="Sample rate in Hz.")
-    channels = property(lambda self: self._channels, doc="1 or 2.")
-    mode = property(lambda self: self._mode, doc="Lookahead mode 0..3.")
-    oversample = property(lambda self: self._oversample, doc="Oversampling switch as given.")
-    noise = property(lambda self: self._noise, doc="Frame noise switch.")
+    @property
+    def rate(self) -> int:
+        """Sample rate in Hz."""
+        return self._rate
+
+    @property
+    def channels(self) -> int:
+        """1 or 2."""
+        return self._channels
+
+    @property
+    def layout(self) -> Layout:
+        """"channels_last" ((n, channels) blocks) or "channels_first" ((channels, n))."""
+        return self._layout
+
+    @property
+    def mode(self) -> int:
+        """Lookahead mode 0..3."""
+        return self._mode
+
+    @property
+    def oversample(self) -> bool:
+        """Oversampling switch as given."""
+        return self._oversample
+
+    @property
+    def noise(self) -> bool:
+        """Frame noise switch."""
+        return self._noise
 
     # -- audio ----------------------------------------------------------------
 
-    def _layout_of(self, block: np.ndarray, layout: Optional[Layout]) -> tuple[Layout, np.ndarray]:
-        """The block's layout and a (channels, n) view of it."""
+    def _planar(self, block: np.ndarray) -> np.ndarray:
+        """A (channels, n) view of a block in this instance's layout."""
         c = self._channels
         if block.ndim == 1:
             if c != 1:
-                raise ValueError(f"a 1-D block is mono, but this Equalizer has {c} channels: pass (2, n) or (n, 2)")
-            return "channels_first", block[np.newaxis, :]
+                raise ValueError(
+                    f"a 1-D block is mono, but this Equalizer has {c} channels: pass "
+                    + ("(n, 2)" if self._layout == "channels_last" else "(2, n)")
+                )
+            return block[np.newaxis, :]
+        want = f"(n, {c})" if self._layout == "channels_last" else f"({c}, n)"
         if block.ndim != 2:
-            raise ValueError(f"block of shape {block.shape}: expected (n,), ({c}, n) or (n, {c})")
-        if layout is None:
-            first, last = block.shape[0] == c, block.shape[1] == c
-            if first and last:
-                layout = self._layout  # e.g. (2, 2): as the last unambiguous block
-            elif first:
-                layout = "channels_first"
-            elif last:
-                layout = "channels_last"
-            else:
-                raise ValueError(f"block of shape {block.shape}: expected ({c}, n) or (n, {c})")
-        elif layout not in ("channels_first", "channels_last"):
-            raise ValueError(f"layout {layout!r} is not 'channels_first' or 'channels_last'")
-        view = block if layout == "channels_first" else block.T
+            raise ValueError(f"block of shape {block.shape}: this Equalizer takes {want} blocks ({self._layout})")
+        view = block.T if self._layout == "channels_last" else block
         if view.shape[0] != c:
-            raise ValueError(f"block of shape {block.shape} has no {c}-channel axis in layout {layout}")
-        return layout, view
+            raise ValueError(f"block of shape {block.shape}: this Equalizer takes {want} blocks ({self._layout})")
+        return view
 
     def _run(self, planar: np.ndarray) -> None:
         """Equalises a float32 (channels, n) array with contiguous rows in place; the lock is held."""
@@ -245,14 +293,12 @@ class Equalizer:
             else:
                 self._lib.LintaqProc(handle, left + at, m)
 
-    def process(self, block: np.ndarray, *, inplace: bool = False, layout: Optional[Layout] = None) -> np.ndarray:
+    def process(self, block: np.ndarray, *, inplace: bool = False) -> np.ndarray:
         """Equalises the next block of the stream.
 
-        ``block`` holds samples as floats (nominal full scale +-1): shape
-        (n,) for mono, or (channels, n) or (n, channels); n may be 0. The
-        layout is read from the shape; a block that fits both (such as
-        (2, 2)) is taken in the layout of the last block that did not, or
-        as ``layout`` ("channels_first" or "channels_last") says.
+        ``block`` holds samples as floats (nominal full scale +-1) in this
+        instance's :attr:`layout`: (n,) or (n, channels) for "channels_last",
+        (n,) or (channels, n) for "channels_first"; n may be 0.
 
         Returns a new float32 array of the same shape, the equalised stream
         delayed by :attr:`latency` samples. With ``inplace=True`` the result
@@ -263,88 +309,158 @@ class Equalizer:
         taken as silence, with a :class:`LintaqWarning` saying how many and
         where the first was, as the command-line tool does.
 
-        Raises ValueError for a shape that does not match the channel count
-        and on a closed instance; TypeError for a non-float block.
+        Raises ValueError for a shape that does not fit the channels and
+        layout, and on a closed instance; TypeError for a non-float block.
         """
+        self._live_handle()
         arr = np.asarray(block) if not isinstance(block, np.ndarray) else block
-        if arr.dtype.kind != "f":
-            raise TypeError(
-                f"block has dtype {arr.dtype}; expected floats (scale integer PCM to +-1 first, "
-                "e.g. x / 32768 for int16)"
-            )
+        _check_float(arr, "block")
         if inplace and (arr is not block or arr.dtype != np.float32 or not arr.flags.writeable):
             raise TypeError("inplace=True needs a writable numpy float32 array")
-        found, view = self._layout_of(arr, layout)
+        view = self._planar(arr)
         direct = inplace and view.strides[1] == 4  # rows already contiguous: filter them where they are
         with np.errstate(over="ignore"):  # values beyond float32 become inf, silenced just below
             work = view if direct else np.array(view, dtype=np.float32, order="C")
-        _silence_nonfinite(work)
+        _report_nonfinite(*_silence_nonfinite(work, 0))
         with self._lock:
             self._run(work)
-        if arr.ndim == 2 and arr.shape[0] != arr.shape[1]:
-            self._layout = found
         if inplace:
             if not direct:
                 view[...] = work
             return arr
-        out = work if found == "channels_first" else np.ascontiguousarray(work.T)
+        out = work if self._layout == "channels_first" or arr.ndim == 1 else np.ascontiguousarray(work.T)
         return out.reshape(arr.shape)
 
+    def __call__(self, block: np.ndarray, sample_rate: Optional[float] = None) -> np.ndarray:
+        """``process(block)``, in the manner of an audio plugin; a
+        ``sample_rate`` given must be this instance's."""
+        if sample_rate is not None and sample_rate != self._rate:
+            raise ValueError(f"sample_rate {sample_rate!r}: this Equalizer runs at {self._rate} Hz")
+        return self.process(block)
 
-def _silence_nonfinite(planar: np.ndarray) -> None:
-    # In the engine a NaN would enter the filters' carried state; silence
-    # keeps the rest of the stream intact.
-    bad = ~np.isfinite(planar)
-    if planar.size and bad.any():
-        c, i = (int(v[0]) for v in np.nonzero(bad))
-        where = f"sample {i}" + (f", channel {c}" if planar.shape[0] > 1 else "")
-        warnings.warn(
-            f"the audio held {int(bad.sum())} non-finite sample(s) (NaN or infinity, the first at "
-            f"{where}); they were taken as silence",
-            LintaqWarning,
-            stacklevel=3,
+    def flush(self) -> np.ndarray:
+        """The tail: the last :attr:`latency` samples of the stream, pushed
+        out with silence, in this instance's layout (float32). The instance
+        then starts a fresh stream, as after :meth:`reset`."""
+        with self._lock:
+            lat = int(self._lib.LintaqGetLatency(self._live_handle()))
+            work = np.zeros((self._channels, lat), dtype=np.float32)
+            self._run(work)
+            self._reopen()
+        return work if self._layout == "channels_first" else np.ascontiguousarray(work.T)
+
+
+def _check_float(arr: np.ndarray, what: str) -> None:
+    if arr.dtype.kind != "f":
+        raise TypeError(
+            f"{what} has dtype {arr.dtype}; expected floats (scale integer PCM to +-1 first, "
+            "e.g. x / 32768 for int16)"
         )
-        planar[bad] = 0.0
+
+
+def _silence_nonfinite(planar: np.ndarray, offset: int) -> tuple[int, Optional[tuple[int, int]]]:
+    """Zeroes NaN and infinite samples of a (channels, n) block in place.
+
+    In the engine a NaN would enter the filters' carried state; silence
+    keeps the rest of the stream intact. Returns how many there were and
+    (sample + offset, channel) of the first.
+    """
+    bad = ~np.isfinite(planar)
+    if not planar.size or not bad.any():
+        return 0, None
+    count = int(bad.sum())
+    first = np.nonzero(bad.any(axis=0))[0][0]
+    channel = int(np.nonzero(bad[:, first])[0][0])
+    planar[bad] = 0.0
+    return count, (int(first) + offset, channel)
+
+
+def _report_nonfinite(count: int, first: Optional[tuple[int, int]], channels: int = 2) -> None:
+    if not count or first is None:
+        return
+    where = f"sample {first[0]}" + (f", channel {first[1]}" if channels > 1 else "")
+    warn(
+        f"the audio held {count} non-finite sample(s) (NaN or infinity, the first at "
+        f"{where}); they were taken as silence"
+    )
+
+
+def run_aligned(
+    eqs: Sequence[Equalizer],
+    frames: int,
+    read: Callable[[int, int, np.ndarray], None],
+    write: Callable[[int, np.ndarray], None],
+    block: int = BLOCK,
+) -> None:
+    """Streams ``frames`` input samples through the equalisers in blocks,
+    trimming the latency at the start and flushing it with silence at the end.
+
+    The equalisers (all of one mode) take consecutive rows of the stream:
+    one stereo instance, or one mono instance per channel of a wider file.
+    ``read(start, stop, dest)`` fills the float32 (rows, stop - start) array
+    ``dest`` with input samples start..stop; ``write(start, planar)``
+    receives output samples from ``start`` on, aligned with the input.
+    Memory: one block. Non-finite input is silenced and reported once.
+    """
+    lat = LATENCY[eqs[0].mode]
+    rows = sum(eq.channels for eq in eqs)
+    buf = np.empty((rows, block), dtype=np.float32)
+    count, first = 0, None
+    for start in range(0, frames + lat, block):
+        stop = min(start + block, frames + lat)
+        work = buf[:, : stop - start]
+        got = max(0, min(stop, frames) - start)
+        if got:
+            read(start, start + got, work[:, :got])
+            c, f = _silence_nonfinite(work[:, :got], start)
+            count, first = count + c, first or f
+        work[:, got:] = 0.0
+        row = 0
+        for eq in eqs:
+            with eq._lock:
+                eq._run(work[row : row + eq.channels])
+            row += eq.channels
+        skip = max(0, lat - start)  # output samples before input sample 0
+        if skip < work.shape[1]:
+            write(start + skip - lat, work[:, skip:])
+    _report_nonfinite(count, first, rows)
 
 
 def equalize(
     audio: np.ndarray,
     rate: int,
     bands: Iterable[Band],
+    *,
     mode: int = 2,
     oversample: bool = True,
-    noise: bool = True,
-    *,
+    noise: bool = False,
     layout: Optional[Layout] = None,
     block: Optional[int] = None,
 ) -> np.ndarray:
     """Equalises a whole recording, aligned sample for sample with the input.
 
-    ``audio`` is mono (n,) or stereo (2, n) or (n, 2), any float dtype
+    ``audio`` is mono (n,) or stereo (n, 2) or (2, n), any float dtype
     (nominal full scale +-1); a (2, 2) array is read as (2, n) unless
     ``layout`` says otherwise. The result is float32, of the same shape:
     the engine's latency is trimmed from the start and the last input
     samples are flushed out with silence, so an impulse at input sample t
     comes out centred at output sample t. For the same float32 samples and
-    settings the bits equal those of ``lintaq process IN OUT --float``
-    (run as a fresh process when ``noise`` is on, see :class:`Equalizer`).
+    settings the bits equal those of ``lintaq process IN OUT --float``.
 
     ``rate`` in Hz; ``bands``, ``mode``, ``oversample`` and ``noise`` as
-    for :class:`Equalizer` (the defaults are the command-line tool's).
-    ``block`` feeds the engine that many samples per call instead of all
-    at once (same result; for measuring).
+    for :class:`Equalizer` (the defaults are the command-line tool's; all
+    but the first three arguments are keyword-only). The engine is fed
+    ``block`` samples per call (default :data:`BLOCK`): memory beyond the
+    input and the output stays at a few blocks whatever the length.
 
     NaN and infinite samples are taken as silence, with a
     :class:`LintaqWarning`, as the command-line tool does. Raises
-    ValueError for bad shapes and settings, TypeError for non-float audio. Releases the interpreter lock while the
-    engine filters, so several calls run in parallel on separate threads.
+    ValueError for bad shapes and settings, TypeError for non-float audio.
+    Releases the interpreter lock while the engine filters, so several
+    calls run in parallel on separate threads.
     """
     arr = np.asarray(audio)
-    if arr.dtype.kind != "f":
-        raise TypeError(
-            f"audio has dtype {arr.dtype}; expected floats (scale integer PCM to +-1 first, "
-            "e.g. x / 32768 for int16)"
-        )
+    _check_float(arr, "audio")
     if arr.ndim == 1:
         channels = 1
     elif arr.ndim == 2 and 2 in arr.shape:
@@ -356,25 +472,30 @@ def equalize(
             f"audio of shape {arr.shape}: expected mono (n,) or stereo (2, n) or (n, 2); "
             "equalise other channel counts one or two channels at a time"
         )
-    if block is not None and (isinstance(block, bool) or not isinstance(block, int) or block < 1):
-        raise ValueError(f"block {block!r} must be a positive whole number of samples")
-    with Equalizer(rate, channels, mode, oversample, noise, bands) as eq:
-        found, view = eq._layout_of(arr, layout)
-        lat = LATENCY[eq.mode]
-        n = view.shape[1]
-        buf = np.zeros((channels, n + lat), dtype=np.float32)
-        with np.errstate(over="ignore"):
-            buf[:, :n] = view
-        _silence_nonfinite(buf[:, :n])
-        with eq._lock:
-            if block is None:
-                eq._run(buf)
-            else:
-                for start in range(0, n + lat, block):
-                    eq._run(buf[:, start : start + block])
-    out = buf[:, lat:]
-    if arr.ndim == 1:
-        return out[0].copy()
-    if channels == 1:
-        return out.reshape(arr.shape).copy()
-    return np.ascontiguousarray(out if found == "channels_first" else out.T)
+    size = BLOCK if block is None else whole_number("block", block, 1, _MAX_CALL, " of samples")
+    if layout is None:
+        first = arr.ndim == 1 or arr.shape[0] == channels
+    elif layout in LAYOUTS:
+        first = layout == "channels_first"
+    else:
+        raise ValueError(f"layout {layout!r} is not 'channels_first' or 'channels_last'")
+    view = arr[np.newaxis, :] if arr.ndim == 1 else (arr if first else arr.T)
+    if view.shape[0] != channels:
+        raise ValueError(f"audio of shape {arr.shape} has no {channels}-channel axis in layout {layout}")
+    out = np.empty(arr.shape, dtype=np.float32)
+    out_view = out[np.newaxis, :] if arr.ndim == 1 else (out if first else out.T)
+    n = view.shape[1]
+
+    def read(start: int, stop: int, dest: np.ndarray) -> None:
+        with np.errstate(over="ignore"):  # beyond float32: inf, then silenced
+            dest[...] = view[:, start:stop]
+
+    def write(start: int, planar: np.ndarray) -> None:
+        m = min(planar.shape[1], n - start)
+        if m > 0:
+            out_view[:, start : start + m] = planar[:, :m]
+
+    with Equalizer(rate, channels, layout="channels_first", mode=mode, oversample=oversample, noise=noise,
+                   bands=bands) as eq:
+        run_aligned([eq], n, read, write, size)
+    return out

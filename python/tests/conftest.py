@@ -21,10 +21,10 @@ import lintaq  # noqa: E402  (after the library is named)
 
 SMILE = (
     lintaq.HighPass(30),
-    lintaq.LowShelf(120, 4.0),
-    lintaq.Peak(400, -3.0, 1.0),
-    lintaq.Peak(3000, 2.0, 1.4),
-    lintaq.HighShelf(10000, 3.0),
+    lintaq.LowShelf(120, gain=4.0),
+    lintaq.Peak(400, gain=-3.0, q=1.0),
+    lintaq.Peak(3000, gain=2.0, q=1.4),
+    lintaq.HighShelf(10000, gain=3.0),
 )
 
 

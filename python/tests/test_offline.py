@@ -25,9 +25,9 @@ def cli_args(bands, mode, oversample, noise_on):
     return args + ["--oversample" if oversample else "--no-oversample", "--noise" if noise_on else "--no-noise"]
 
 
-ROUTED = (lintaq.Peak(2500, -6, 3), lintaq.LowShelf(150, 4, channel="side"), lintaq.HighPass(40, 0.9),
-          lintaq.Peak(800, 5, 0.7, channel="left"), lintaq.HighShelf(6000, -3, channel="mid"),
-          lintaq.LowPass(15000, channel="right"), lintaq.Peak(300, 9, off=True))
+ROUTED = (lintaq.Peak(2500, gain=-6, q=3), lintaq.LowShelf(150, gain=4, channel="side"), lintaq.HighPass(40, q=0.9),
+          lintaq.Peak(800, gain=5, q=0.7, channel="left"), lintaq.HighShelf(6000, gain=-3, channel="mid"),
+          lintaq.LowPass(15000, channel="right"), lintaq.Peak(300, gain=9, off=True))
 
 
 @pytest.mark.parametrize("channels, rate, mode, oversample, bands", [
@@ -52,8 +52,8 @@ def test_equalize_equals_cli_float_output_bit_for_bit(tmp_path, cli, channels, r
 
 
 def test_equalize_with_frame_noise_equals_cli_in_a_fresh_process(tmp_path, cli):
-    # The frame noise comes from one sequence per process: the first
-    # equaliser a process runs sees the same noise as the tool does.
+    # Frame noise (off by default) comes from one sequence per process: the
+    # first equaliser a process runs sees the same noise as the tool does.
     audio = noise((48000 * 2, 2), seed=7)
     audio[:30000] = 0.0
     sf.write(tmp_path / "in.wav", audio, 48000, subtype="FLOAT")
@@ -62,7 +62,7 @@ def test_equalize_with_frame_noise_equals_cli_in_a_fresh_process(tmp_path, cli):
     script = ("import sys, numpy as np, soundfile as sf, lintaq\n"
               "from conftest import SMILE\n"
               "a, r = sf.read(sys.argv[1], dtype='float32')\n"
-              "np.save(sys.argv[2], lintaq.equalize(a, r, SMILE))\n")
+              "np.save(sys.argv[2], lintaq.equalize(a, r, SMILE, noise=True))\n")
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     subprocess.run([sys.executable, "-c", script, tmp_path / "in.wav", tmp_path / "py.npy"],
                    check=True, env=env, cwd=Path(__file__).parent)
@@ -84,12 +84,12 @@ def test_flat_equalizer_returns_an_impulse_where_it_went_in(rate, oversample):
 
 
 @pytest.mark.parametrize("band, hz, db", [
-    (lintaq.Peak(1000, 6.0, 1.0), 1000, 6.0),          # full gain at the centre
-    (lintaq.Peak(3000, -9.0, 4.0), 3000, -9.0),
-    (lintaq.LowShelf(1000, -12.0), 1000, -6.0),        # half the gain at the corner
-    (lintaq.HighShelf(2000, 8.0, 1.5), 2000, 4.0),
+    (lintaq.Peak(1000, gain=6.0, q=1.0), 1000, 6.0),          # full gain at the centre
+    (lintaq.Peak(3000, gain=-9.0, q=4.0), 3000, -9.0),
+    (lintaq.LowShelf(1000, gain=-12.0), 1000, -6.0),        # half the gain at the corner
+    (lintaq.HighShelf(2000, gain=8.0, q=1.5), 2000, 4.0),
     (lintaq.HighPass(1000), 1000, 40 * np.log10(0.7071)),  # 40 log10(Q) at the corner
-    (lintaq.LowPass(6000, 1.2), 6000, 40 * np.log10(1.2)),
+    (lintaq.LowPass(6000, q=1.2), 6000, 40 * np.log10(1.2)),
 ])
 def test_sine_at_a_defining_frequency_gets_the_promised_gain_and_no_phase_shift(band, hz, db):
     rate = 48000

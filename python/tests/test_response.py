@@ -1,6 +1,8 @@
 """response() against worked figures of the analog prototypes, and
 measured_response() against response() where the two must agree."""
 
+import ctypes
+
 import numpy as np
 import pytest
 
@@ -9,10 +11,10 @@ from conftest import SMILE
 
 OCTAVES = [125 * 2 ** i for i in range(7)]  # 125 Hz .. 8 kHz
 WORKED = [  # band at 1 kHz, 48 kHz, no oversampling; dB at OCTAVES
-    (lintaq.Peak(1000, 6, 1), [0.200, 0.782, 2.822, 6.000, 2.806, 0.752, 0.166]),
-    (lintaq.Peak(1000, -6, 1), [-0.200, -0.782, -2.822, -6.000, -2.806, -0.752, -0.166]),
-    (lintaq.LowShelf(1000, 12), [11.996, 11.938, 11.106, 6.000, 0.884, 0.058, 0.003]),
-    (lintaq.HighShelf(1000, 12), [0.004, 0.062, 0.894, 6.000, 11.116, 11.942, 11.997]),
+    (lintaq.Peak(1000, gain=6, q=1), [0.200, 0.782, 2.822, 6.000, 2.806, 0.752, 0.166]),
+    (lintaq.Peak(1000, gain=-6, q=1), [-0.200, -0.782, -2.822, -6.000, -2.806, -0.752, -0.166]),
+    (lintaq.LowShelf(1000, gain=12), [11.996, 11.938, 11.106, 6.000, 0.884, 0.058, 0.003]),
+    (lintaq.HighShelf(1000, gain=12), [0.004, 0.062, 0.894, 6.000, 11.116, 11.942, 11.997]),
     (lintaq.HighPass(1000), [-72.298, -48.245, -24.644, -6.021, -0.518, -0.031, -0.001]),
     (lintaq.LowPass(1000), [-0.002, -0.034, -0.524, -6.021, -24.750, -48.953, -75.594]),
 ]
@@ -35,8 +37,8 @@ def test_default_grid_and_explicit_frequencies_give_the_same_values():
 
 
 def test_total_sums_the_bands_the_view_counts():
-    bands = (lintaq.Peak(100, 6), lintaq.Peak(1000, -4, channel="left"), lintaq.Peak(5000, 3, channel="side"),
-             lintaq.HighShelf(8000, 5, off=True))
+    bands = (lintaq.Peak(100, gain=6), lintaq.Peak(1000, gain=-4, channel="left"), lintaq.Peak(5000, gain=3, channel="side"),
+             lintaq.HighShelf(8000, gain=5, off=True))
     for view, counted in {"mono": [0, 1, 2], "both": [0], "left": [0, 1], "right": [0], "side": [0, 2]}.items():
         r = lintaq.response(bands, 48000, channel=view)
         assert r.bands.shape == (4, r.freqs.size)
@@ -45,7 +47,7 @@ def test_total_sums_the_bands_the_view_counts():
 
 @pytest.mark.parametrize("bands, within", [
     (SMILE, 0.25),                                   # gentle bands: the two-pass shape is the drawn one
-    ((lintaq.HighPass(200, 1.2), lintaq.LowPass(9000, 0.6)), 0.02),  # pass filters: exact
+    ((lintaq.HighPass(200, q=1.2), lintaq.LowPass(9000, q=0.6)), 0.02),  # pass filters: exact
 ])
 def test_measured_response_follows_the_drawn_curve(bands, within):
     drawn = lintaq.response(bands, 48000)
@@ -53,3 +55,23 @@ def test_measured_response_follows_the_drawn_curve(bands, within):
     assert np.array_equal(measured.freqs, drawn.freqs)
     audible = drawn.total > -30
     assert np.abs(measured.db - drawn.total)[audible].max() < within
+
+
+def test_a_grid_that_stops_early_holds_zeros_past_its_stored_points():
+    # A full grid is made and released first, so that a grid of the same
+    # size reuses its memory: entries left unwritten would show old values.
+    from lintaq._library import library
+    from lintaq.bands import make_params
+
+    lib, params = library(), make_params((), 48000, False, False)
+    full = lib.InitPeqGraph(ctypes.byref(params), 400, 20.0, 20000.0)
+    assert full.contents.pointCount == 400
+    lib.ExitPeqGraph(full)
+    early = lib.InitPeqGraph(ctypes.byref(params), 400, 1000.0, 1.0e6)  # runs into the limit early
+    try:
+        count = early.contents.pointCount
+        stored = np.ctypeslib.as_array(early.contents.warpedSq, shape=(400,)).copy()
+    finally:
+        lib.ExitPeqGraph(early)
+    assert 0 < count < 300 and (stored[: count + 1] > 0).all()
+    assert not stored[count + 1 :].any()

@@ -12,39 +12,82 @@ from hypothesis import example, given, settings, strategies as st
 import lintaq
 from conftest import SMILE, bits, noise
 
-ROUTED = (lintaq.Peak(900, 6, 2, channel="left"), lintaq.LowShelf(200, -5, channel="side"),
-          lintaq.HighShelf(5000, 4, channel="mid"), lintaq.HighPass(50))
+ROUTED = (lintaq.Peak(900, gain=6, q=2, channel="left"), lintaq.LowShelf(200, gain=-5, channel="side"),
+          lintaq.HighShelf(5000, gain=4, channel="mid"), lintaq.HighPass(50))
 
 
 def stream(x, blocks=None, **kw):
-    with lintaq.Equalizer(48000, x.shape[0], mode=3, noise=False, **kw) as eq:
+    with lintaq.Equalizer(48000, x.shape[0], layout="channels_first", mode=3, noise=False, **kw) as eq:
         if blocks is None:
             return eq.process(x)
         return np.concatenate([eq.process(x[:, a:b]) for a, b in blocks], axis=1)
 
 
 @settings(max_examples=25, deadline=None, database=None)
-@example(sizes=[0, 0, 2078, 2], how=["first"] * 3 + ["last"] * 9)  # a (2, 2) block fits both layouts
+@example(sizes=[2, 2078, 2], layout="channels_last", inplace=[False] * 12)  # (2, 2) blocks: never guessed
+@example(sizes=[2, 2078, 2], layout="channels_first", inplace=[True] * 12)
 @given(sizes=st.lists(st.integers(0, 7000), min_size=1, max_size=12),
-       how=st.lists(st.sampled_from(["first", "last", "inplace-first", "inplace-last"]), min_size=12, max_size=12))
-def test_blocks_of_any_size_and_layout_equal_one_call(sizes, how):
+       layout=st.sampled_from(["channels_first", "channels_last"]),
+       inplace=st.lists(st.booleans(), min_size=12, max_size=12))
+def test_blocks_of_any_size_with_defaults_equal_one_offline_call_in_the_instances_layout(sizes, layout, inplace):
+    # Default settings throughout: with frame noise off by default a stream
+    # cut anywhere, then flushed, is the offline result bit for bit.
     x = noise((2, sum(sizes)), seed=len(sizes))
-    whole = stream(x, bands=ROUTED)
-    out, at = [], 0
-    with lintaq.Equalizer(48000, 2, mode=3, noise=False, bands=ROUTED) as eq:
-        for n, h in zip(sizes, how):
-            block = x[:, at:at + n].copy() if h.endswith("first") else x[:, at:at + n].T.copy()
-            layout = "channels_" + h.split("-")[-1] if n == 2 else None  # (2, 2) fits both
-            y = eq.process(block, inplace=h.startswith("inplace"), layout=layout)
-            assert (y is block) == h.startswith("inplace") and y.shape == block.shape
-            out.append(y if h.endswith("first") else y.T)
+    x[:, : sum(sizes) // 2] *= np.float32(1e-30)  # near silence, where noise would show
+    offline = lintaq.equalize(x, 48000, ROUTED)
+    out = []
+    with lintaq.Equalizer(48000, 2, layout=layout, bands=ROUTED) as eq:
+        at = 0
+        for n, inp in zip(sizes, inplace):
+            part = x[:, at:at + n]
+            block = part.copy() if layout == "channels_first" else part.T.copy()
+            y = eq(block) if not inp else eq.process(block, inplace=True)
+            assert (y is block) == inp and y.shape == block.shape and y.dtype == np.float32
+            out.append(y if layout == "channels_first" else y.T)
             at += n
-    assert np.array_equal(bits(np.concatenate(out, axis=1)), bits(whole))
+        tail = eq.flush()
+        out.append(tail if layout == "channels_first" else tail.T)
+        assert eq.latency == lintaq.latency(2)
+    assert np.array_equal(bits(np.concatenate(out, axis=1)[:, lintaq.latency(2):]), bits(offline))
+
+
+def test_a_stereo_stream_whose_first_block_is_two_frames_long_keeps_its_channels_apart():
+    # (2, 2) fits both layouts; the instance's layout decides, so a silent
+    # right channel stays silent.
+    x = np.zeros((30000, 2), np.float32)
+    x[:, 0] = noise(30000, seed=3)
+    with lintaq.Equalizer(48000, 2, bands=SMILE) as eq:
+        y = np.concatenate([eq(x[:2]), eq(x[2:])])
+    assert not y[:, 1].any() and np.abs(y[:, 0]).max() > 0.1
+
+
+def test_blocks_that_do_not_fit_the_layout_raise():
+    with lintaq.Equalizer(48000, 2, layout="channels_last") as eq:
+        with pytest.raises(ValueError, match=r"takes \(n, 2\) blocks"):
+            eq.process(np.zeros((2, 100), np.float32))
+    with lintaq.Equalizer(48000, 1, layout="channels_first") as eq:
+        assert eq.process(np.zeros((1, 5), np.float32)).shape == (1, 5)
+        with pytest.raises(ValueError, match=r"takes \(1, n\) blocks"):
+            eq.process(np.zeros((5, 1), np.float32))
+        with pytest.raises(ValueError, match="this Equalizer runs at 48000 Hz"):
+            eq(np.zeros(5, np.float32), 44100)
+
+
+def test_frame_noise_is_off_by_default_so_two_calls_give_the_same_bits():
+    # A burst then near silence: with noise on, the second call would draw
+    # the next stretch of the shared noise sequence and differ.
+    x = np.zeros((2, 60000), np.float32)
+    x[:, :5000] = noise((2, 5000), seed=9)
+    first = lintaq.equalize(x, 48000, SMILE)
+    assert np.array_equal(bits(lintaq.equalize(x, 48000, SMILE)), bits(first))
+    assert np.array_equal(bits(lintaq.measured_response(SMILE, 48000).db),
+                          bits(lintaq.measured_response(SMILE, 48000).db))
+    assert not lintaq.Equalizer(48000).noise
 
 
 @pytest.mark.parametrize("mode", [0, 1, 2, 3])
 def test_latency_per_mode_is_where_an_impulse_comes_out(mode):
-    with lintaq.Equalizer(96000, 1, mode=mode, noise=False) as eq:
+    with lintaq.Equalizer(96000, 1, mode=mode) as eq:
         assert eq.latency == lintaq.latency(mode) == lintaq.LATENCY[mode]
         x = np.zeros(eq.latency + 2000, dtype=np.float32)
         x[1000] = 1.0
@@ -55,8 +98,8 @@ def test_latency_per_mode_is_where_an_impulse_comes_out(mode):
 def test_each_band_acts_on_the_channels_it_is_routed_to():
     lr = noise((2, 40000), seed=1)
     flat = stream(lr)
-    left = stream(lr, bands=[lintaq.Peak(900, 6, 2, channel="left")])
-    right = stream(lr, bands=[lintaq.Peak(900, 6, 2, channel="right")])
+    left = stream(lr, bands=[lintaq.Peak(900, gain=6, q=2, channel="left")])
+    right = stream(lr, bands=[lintaq.Peak(900, gain=6, q=2, channel="right")])
     # The other channel only sees the rounding of the mid/side round trip.
     for changed, c in ((left, 0), (right, 1)):
         assert np.abs(changed[c] - flat[c]).max() > 0.05
@@ -64,18 +107,18 @@ def test_each_band_acts_on_the_channels_it_is_routed_to():
     # Identical channels have no side signal; opposite ones no mid signal.
     same = np.stack([lr[0], lr[0]])
     opposite = np.stack([lr[0], -lr[0]])
-    assert np.array_equal(bits(stream(same, bands=[lintaq.Peak(900, 6, 2, channel="side")])), bits(stream(same)))
-    assert np.array_equal(bits(stream(opposite, bands=[lintaq.Peak(900, 6, 2, channel="mid")])),
+    assert np.array_equal(bits(stream(same, bands=[lintaq.Peak(900, gain=6, q=2, channel="side")])), bits(stream(same)))
+    assert np.array_equal(bits(stream(opposite, bands=[lintaq.Peak(900, gain=6, q=2, channel="mid")])),
                           bits(stream(opposite)))
     # A mono stream applies every band, whatever it is routed to.
     with pytest.warns(lintaq.LintaqWarning, match="mono stream"):
-        routed = stream(lr[:1], bands=[lintaq.Peak(900, 6, 2, channel="left")])
-    assert np.array_equal(bits(routed), bits(stream(lr[:1], bands=[lintaq.Peak(900, 6, 2)])))
+        routed = stream(lr[:1], bands=[lintaq.Peak(900, gain=6, q=2, channel="left")])
+    assert np.array_equal(bits(routed), bits(stream(lr[:1], bands=[lintaq.Peak(900, gain=6, q=2)])))
 
 
 def test_bands_change_between_calls_and_reset_starts_a_fresh_stream():
     x = noise((2, 20000), seed=2)
-    with lintaq.Equalizer(48000, 2, mode=3, noise=False) as eq:
+    with lintaq.Equalizer(48000, 2, layout="channels_first", mode=3) as eq:
         flat = eq.process(x)
         eq.bands = SMILE
         assert eq.bands == SMILE

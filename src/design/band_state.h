@@ -6,6 +6,16 @@
 
 namespace lintaq {
 
+// A band's sines, cosines and tangents from its last design, with the
+// settings they came from: when only the gain changes (host automation),
+// the design takes them from here instead of evaluating them again.
+struct AngleMemo {
+    uint32_t valid; // 0 until the first design
+    uint32_t type;
+    float freq, q, rate;
+    double first, second; // per type, see design_bands.cpp
+};
+
 struct PeqBandState {
     uint32_t bandType;   // 0 peak, 1 low shelf, 2 high shelf, 3 high-pass, 4 low-pass; others do nothing
     uint32_t bypass;     // 1: skipped in both passes
@@ -19,6 +29,7 @@ struct PeqBandState {
     double peakGain;     // peak: V, linear gain of one pass at the centre
     double fwdState[2];  // forward state carried between frames, first channel
     double fwdState2[2]; // the same, second channel
+    AngleMemo angles;
 };
 
 inline constexpr int kBandCount = 12;

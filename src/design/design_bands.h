@@ -18,4 +18,8 @@ double bypassLimit(int sampleRate);
 // coefficient that is not finite); the caller then bypasses the band.
 bool designBand(PeqBandState &band, unsigned type, float freq, float gain, float q, float rate);
 
+// Whether designBand can succeed: false for a known type whose frequency or
+// Q is not a finite number above zero.
+bool settingsUsable(unsigned type, float freq, float q);
+
 } // namespace lintaq

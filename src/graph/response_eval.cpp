@@ -5,6 +5,7 @@
 
 #include "graph/graph_rate.h"
 #include "lintaq.h"
+#include "maths/brackets.h"
 #include "maths/elementary.h"
 
 namespace lintaq {
@@ -73,21 +74,6 @@ void evaluatePowerRatios(unsigned type, float gain, const BandTerms &b, const fl
     }
 }
 
-// Any power ratio a float holds, from the smallest subnormal to the
-// largest finite value, lies within -449..+386 dB and passes unchanged.
-// Settings far outside the documented ranges can overflow the single-
-// precision terms: a ratio of infinity or zero is drawn at the nearer
-// bound, an undefined one (0/0, inf/inf, or negative from cancellation)
-// at 0 dB, so a host drawing the curve never meets a NaN or infinity.
-inline constexpr double kDrawnDecibelLimit = 500.0;
-
-float finiteDecibels(double db)
-{
-    if (std::isnan(db))
-        return 0.0f;
-    return static_cast<float>(std::clamp(db, -kDrawnDecibelLimit, kDrawnDecibelLimit));
-}
-
 } // namespace
 
 } // namespace lintaq
@@ -117,5 +103,5 @@ extern "C" void LintaqGraph(const PeqParams *params, const PeqGraph *graph, floa
     lintaq::evaluatePowerRatios(type, params->gain[band], {y, k, 1.0f - 2.0f * k}, graph->warpedSq,
                                 count, out);
     for (int i = 0; i < count; ++i)
-        out[i] = lintaq::finiteDecibels(10.0 * lintaq::maths::log10(static_cast<double>(out[i])));
+        out[i] = lintaq::ratioToDecibels(out[i]);
 }

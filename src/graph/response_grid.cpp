@@ -18,7 +18,9 @@ extern "C" PeqGraph *InitPeqGraph(const PeqParams *params, int n, float fmin, fl
     const double span = lintaq::maths::log(static_cast<double>(fmax)) - lintaq::maths::log(static_cast<double>(fmin));
     const float step = static_cast<float>(span) / static_cast<float>(n - 1);
     const float ratio = static_cast<float>(lintaq::maths::exp(static_cast<double>(step)));
-    graph->warpedSq = new (std::nothrow) float[static_cast<size_t>(n)];
+    // Zeroed: a grid that stops early leaves the entries past its stored
+    // points unwritten, and they must read the same everywhere.
+    graph->warpedSq = new (std::nothrow) float[static_cast<size_t>(n)]();
     if (graph->warpedSq == nullptr) {
         delete graph;
         return nullptr;

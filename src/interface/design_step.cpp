@@ -17,8 +17,15 @@ void designBands(PeqInstance &inst)
         PeqBandState &band = inst.bands[k];
         const bool reachesLimit = !(static_cast<double>(inst.freq[k]) < limit); // NaN too
         band.enable = inst.enable[k];
-        const bool workable = designBand(band, inst.type[k], inst.freq[k], inst.gain[k], inst.q[k], rate);
-        band.bypass = (reachesLimit || inst.enable[k] == 0 || !workable) ? 1u : 0u;
+        band.bandType = inst.type[k];
+        // A bypassed band's coefficients are never read (only running bands
+        // join the frame chains), so it is not designed; it is designed
+        // again when a setting or the rate changes.
+        const bool bypassed = reachesLimit || inst.enable[k] == 0 ||
+                              !settingsUsable(inst.type[k], inst.freq[k], inst.q[k]);
+        const bool workable =
+            bypassed || designBand(band, inst.type[k], inst.freq[k], inst.gain[k], inst.q[k], rate);
+        band.bypass = (bypassed || !workable) ? 1u : 0u;
         inst.bandDirty[k] = 0;
     }
     inst.redesignAll = 0;

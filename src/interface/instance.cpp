@@ -6,6 +6,8 @@
 
 #include "design/fade_window.h"
 #include "lintaq.h"
+#include "stream/resample.h"
+#include "stream/smooth_path.h"
 
 namespace {
 
@@ -69,9 +71,54 @@ void setCreationParameters(PeqInstance &inst)
     inst.bandsChanged = 0;
 }
 
+bool obtainSmoothPipeline(PeqInstance &inst)
+{
+    inst.smooth = new (std::nothrow) lintaq::SmoothPipeline;
+    if (inst.smooth == nullptr)
+        return false;
+    inst.smooth->parked[0] = inst.smooth->parked[1] = nullptr;
+    inst.smooth->interpolatedHop[0] = inst.smooth->interpolatedHop[1] = nullptr;
+    inst.smooth->interpolatorInput[0] = inst.smooth->interpolatorInput[1] = nullptr;
+    lintaq::resetSmoothPipeline(*inst.smooth);
+    for (int ch = 0; ch < 2; ++ch) {
+        const bool exists = ch == 0 || inst.stereo != 0;
+        inst.smooth->parked[ch] = exists ? obtainUninitialised(2 * kSegmentLength) : nullptr;
+        inst.smooth->interpolatedHop[ch] = exists ? obtainUninitialised(kSegmentLength) : nullptr;
+        inst.smooth->interpolatorInput[ch] =
+            exists ? obtainUninitialised(lintaq::kMaxInterpolatorHistory + kHop) : nullptr;
+        if (exists && (inst.smooth->parked[ch] == nullptr || inst.smooth->interpolatedHop[ch] == nullptr ||
+                       inst.smooth->interpolatorInput[ch] == nullptr))
+            return false;
+    }
+    return true;
+}
+
+void releaseSmoothPipeline(PeqInstance &inst)
+{
+    if (inst.smooth == nullptr)
+        return;
+    delete[] inst.smooth->parked[0];
+    delete[] inst.smooth->parked[1];
+    delete[] inst.smooth->interpolatedHop[0];
+    delete[] inst.smooth->interpolatedHop[1];
+    delete[] inst.smooth->interpolatorInput[0];
+    delete[] inst.smooth->interpolatorInput[1];
+    delete inst.smooth;
+}
+
 } // namespace
 
 extern "C" {
+
+PeqInstance *LintaqInitSmooth(int mode, int stereo)
+{
+    PeqInstance *inst = LintaqInit(mode, stereo);
+    if (inst != nullptr && !obtainSmoothPipeline(*inst)) {
+        LintaqExit(inst);
+        return nullptr;
+    }
+    return inst;
+}
 
 PeqInstance *LintaqInit(int mode, int stereo)
 {
@@ -112,6 +159,7 @@ void LintaqExit(PeqInstance *inst)
         releaseChannel(*inst, 1);
     delete[] inst->windowHalf;
     delete[] inst->windowFull;
+    releaseSmoothPipeline(*inst);
     delete inst;
 }
 
@@ -121,7 +169,8 @@ int LintaqGetLatency(const PeqInstance *inst)
     // instance, or after creation failed, shifts nothing.
     if (inst == nullptr)
         return 0;
-    return inst->segmentLength + kRingHostRate + inst->lookahead;
+    const int smoothDelay = inst->smooth != nullptr ? lintaq::kSmoothDelay : 0;
+    return inst->segmentLength + kRingHostRate + inst->lookahead + smoothDelay;
 }
 
 int LintaqGetVersion(void)

@@ -7,6 +7,10 @@
 #include "design/band_state.h"
 #include "stream/forward_memory.h"
 
+namespace lintaq {
+struct SmoothPipeline;
+}
+
 inline constexpr int kSegmentLength = 4096;            // N
 inline constexpr int kHop = kSegmentLength / 2;        // H
 inline constexpr int kUpHistoryLength = 278;
@@ -47,6 +51,9 @@ struct PeqInstance {
     // Not part of the settings: what the fast paths keep between calls.
     uint32_t designGeneration; // counts the design steps that changed anything
     lintaq::ForwardMemory forward;
+    // Only in an even-load instance (LintaqInitSmooth): the output side one
+    // hop behind and the frame being filtered over that hop.
+    lintaq::SmoothPipeline *smooth;
 };
 
 namespace lintaq {

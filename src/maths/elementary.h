@@ -15,6 +15,8 @@ namespace lintaq::maths {
 double sin(double x);
 double cos(double x);
 double tan(double x);
+// sin(x) and cos(x) from one argument reduction: the same bits as sin and cos.
+void sinCos(double x, double &s, double &c);
 double exp(double x);
 double exp10(double x); // 10^x: what pow(10, x) gives for every x
 double log(double x);

@@ -1,4 +1,5 @@
-// exp, 10^x, log and log10: table-driven reductions (2^(j/64) for the
+// exp, 10^x, log and log10: the fast paths (fast_exponential.cpp) first;
+// for the arguments they cannot decide, table-driven reductions (2^(j/64) for the
 // exponentials, 128 reciprocals for the logarithms), short series in
 // double-double arithmetic, and a 256-bit fixed-point evaluation for the
 // few arguments whose double-double result is too close to a rounding
@@ -9,6 +10,8 @@
 
 #include "maths/double_double.h"
 #include "maths/elementary.h"
+#include "maths/fast_exponential.h"
+#include "maths/fast_paths.h"
 #include "maths/maths_tables.h"
 #include "maths/wide_fixed.h"
 
@@ -16,7 +19,7 @@ namespace lintaq::maths {
 
 namespace {
 
-constexpr double kRelErr = 0x1p-80; // far above the fast path's real error
+constexpr double kRelErr = 0x1p-80; // far above the double-double path's real error
 constexpr double kInf = __builtin_inf();
 constexpr double k64ByLn2 = 0x1.71547652b82fep+6;
 
@@ -70,23 +73,7 @@ double expWide(const Wide &y)
 // e ln2 + ln(1/r) + log1p(m r - 1), r an 8-bit reciprocal of m from a table.
 DoubleDouble logFast(double x, int &exponentOut, double &mantissaOut)
 {
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    int e = static_cast<int>(bits >> 52) - 1023;
-    if ((bits >> 52) == 0) { // subnormal: scale into the normal range
-        const double scaled = x * 0x1p54;
-        std::memcpy(&bits, &scaled, sizeof bits);
-        e = static_cast<int>(bits >> 52) - 1023 - 54;
-    }
-    const uint64_t mbits = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1023} << 52);
-    double m;
-    std::memcpy(&m, &mbits, sizeof m);
-    int j = static_cast<int>(((mbits >> 44) & 0xff) + 1) >> 1; // nearest multiple of 1/128
-    if (j == 128) { // m near 2: use m/2 near 1, so results near 0 keep their bits
-        m *= 0.5;
-        e += 1;
-        j = 0;
-    }
+    const auto [e, j, m, unused] = splitLogArgument(x);
     exponentOut = e;
     mantissaOut = m;
     // m r - 1 is exact in a double (|m r - 1| < 2^-7, a multiple of 2^-60).
@@ -148,6 +135,10 @@ double logarithm(double x, bool decimal)
     double out;
     if (logSpecial(x, out))
         return out;
+    Approximation a;
+    if (fastLog(x, decimal, a) && roundsOneWay(a, out))
+        return out;
+    countFallback(decimal ? Function::log10 : Function::log);
     int e;
     double m;
     DoubleDouble v = logFast(x, e, m);
@@ -169,7 +160,11 @@ double exp(double x)
         return 0.0;
     if (x < 0x1p-54 && x > -0x1p-54)
         return 1.0;
+    Approximation a;
     double out;
+    if (fastExp(x, a) && roundsOneWay(a, out))
+        return out * powerOfTwo(a.scale); // exact: the result is normal
+    countFallback(Function::exp);
     if (x > -708.0 && x < 709.0 && expFast({x, 0.0}, out))
         return out;
     return expWide(wideFromDouble(x));
@@ -185,7 +180,11 @@ double exp10(double x)
         return 1.0;
     if (x == 23.0)
         return 1e23; // the one argument whose power lies halfway between doubles
+    Approximation a;
     double out;
+    if (fastExp10(x, a) && roundsOneWay(a, out))
+        return out * powerOfTwo(a.scale);
+    countFallback(Function::exp10);
     if (x > -307.0 && x < 307.0) {
         const DoubleDouble y = add(twoProd(x, kLn10.hi), x * kLn10.lo);
         if (expFast(y, out))

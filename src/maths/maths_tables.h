@@ -21,8 +21,29 @@ extern const DoubleDouble kLn10;
 extern const DoubleDouble kInvLn10;
 extern const DoubleDouble kExp2Table[64];
 extern const double kLogInverse[128];
+extern const uint16_t kLogInverseTimes256[128];
 extern const DoubleDouble kLogTable[128];
 extern const DoubleDouble kInvFactorial[28];
 extern const DoubleDouble kInvInteger[16];
+
+struct SinCosPair {
+    DoubleDouble sin;
+    DoubleDouble cos;
+};
+extern const SinCosPair kSinCosTable[128];
+extern const double kPiBy256Parts[3];
+extern const double k256ByPi;
+
+extern const double kExpFastError;
+extern const double kLogCubeError;
+extern const double kLogExponentError;
+extern const double kLogRelativeError;
+extern const double kTrigTableTermError;
+extern const double kTrigSlopeTermError;
+extern const double kTrigReductionError;
+extern const double kTanQuotientError;
+extern const double kBracketTrigError;
+extern const double kBracketQuotientError;
+extern const double kBracketLogError;
 
 } // namespace lintaq::maths

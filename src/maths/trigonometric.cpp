@@ -1,4 +1,5 @@
-// sin, cos and tan: reduction modulo pi/2 (Cody-Waite with a six-part pi/2
+// sin, cos and tan: the fast path (fast_trigonometric.cpp) first; for the
+// arguments it cannot decide, reduction modulo pi/2 (Cody-Waite with a six-part pi/2
 // below 2^22, Payne-Hanek with 1536 bits of 2/pi above), Taylor series in
 // double-double arithmetic, and a 256-bit fixed-point evaluation for the
 // few arguments whose double-double result is too close to a rounding
@@ -8,6 +9,8 @@
 
 #include "maths/double_double.h"
 #include "maths/elementary.h"
+#include "maths/fast_trigonometric.h"
+#include "maths/fast_paths.h"
 #include "maths/maths_tables.h"
 #include "maths/wide_fixed.h"
 
@@ -15,7 +18,7 @@ namespace lintaq::maths {
 
 namespace {
 
-constexpr double kRelErr = 0x1p-80; // far above the fast path's real error
+constexpr double kRelErr = 0x1p-80; // far above the double-double path's real error
 constexpr double kQuarterPi = 0x1.921fb54442d18p-1; // just below pi/4
 constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
 
@@ -164,6 +167,18 @@ double evaluate(double ax, Fn fn)
     return slowPath(ax, fn);
 }
 
+// f(|x|) for finite |x| above the tiny arguments: the fast path when its
+// result rounds one way, else the slow paths.
+double evaluateFirstFast(double ax, Fn fn, TrigKind kind, Function counted)
+{
+    Approximation a;
+    double out;
+    if (fastTrig(kind, ax, a) && roundsOneWay(a, out))
+        return out;
+    countFallback(counted);
+    return evaluate(ax, fn);
+}
+
 } // namespace
 
 double sin(double x)
@@ -173,7 +188,7 @@ double sin(double x)
         return x - x; // NaN for NaN and infinities
     if (ax < 0x1p-26)
         return x; // x - x^3/6 rounds to x
-    const double v = evaluate(ax, Fn::Sin);
+    const double v = evaluateFirstFast(ax, Fn::Sin, TrigKind::sin, Function::sin);
     return x < 0 ? -v : v;
 }
 
@@ -184,7 +199,7 @@ double cos(double x)
         return x - x;
     if (ax < 0x1p-27)
         return 1.0; // 1 - x^2/2 rounds to 1
-    return evaluate(ax, Fn::Cos);
+    return evaluateFirstFast(ax, Fn::Cos, TrigKind::cos, Function::cos);
 }
 
 double tan(double x)
@@ -194,8 +209,29 @@ double tan(double x)
         return x - x;
     if (ax < 0x1p-27)
         return x; // x + x^3/3 rounds to x
-    const double v = evaluate(ax, Fn::Tan);
+    const double v = evaluateFirstFast(ax, Fn::Tan, TrigKind::tan, Function::tan);
     return x < 0 ? -v : v;
+}
+
+void sinCos(double x, double &s, double &c)
+{
+    const double ax = x < 0 ? -x : x;
+    Approximation as, ac;
+    if (ax >= 0x1p-26 && fastSinCos(ax, as, ac)) {
+        if (!roundsOneWay(as, s)) {
+            countFallback(Function::sin);
+            s = evaluate(ax, Fn::Sin);
+        }
+        if (!roundsOneWay(ac, c)) {
+            countFallback(Function::cos);
+            c = evaluate(ax, Fn::Cos);
+        }
+        if (x < 0)
+            s = -s;
+        return;
+    }
+    s = sin(x);
+    c = cos(x);
 }
 
 } // namespace lintaq::maths

@@ -31,6 +31,16 @@ void fillLane(LanePlan &plan, int lane, const PeqBandState &band, int bandIndex)
     }
 }
 
+int vectorsNeeded(const CascadeChain *chains, int chainCount, int width, bool permutes)
+{
+    int longest = 0, total = 0;
+    for (int ch = 0; ch < chainCount; ++ch) {
+        longest = std::max(longest, chains[ch].count);
+        total += chains[ch].count;
+    }
+    return ((permutes ? total : longest * chainCount) + width - 1) / width;
+}
+
 int lanePosition(const LanePlan &plan, int chain, int band)
 {
     return plan.laneOf[chain][band];
@@ -41,14 +51,11 @@ int lanePosition(const LanePlan &plan, int chain, int band)
 // most one vector mixes the two kinds.
 void placeLanes(LanePlan &plan, const CascadeChain *chains, int chainCount, int width, bool permutes)
 {
-    int longest = 0, total = 0, peaks = 0;
-    for (int ch = 0; ch < chainCount; ++ch) {
-        longest = std::max(longest, chains[ch].count);
-        total += chains[ch].count;
+    int peaks = 0;
+    for (int ch = 0; ch < chainCount; ++ch)
         for (int k = 0; k < chains[ch].count; ++k)
             peaks += chains[ch].bands[k].band->bandType == 0;
-    }
-    plan.vectors = ((permutes ? total : longest * chainCount) + width - 1) / width;
+    plan.vectors = vectorsNeeded(chains, chainCount, width, permutes);
     int nextPeak = 0, nextBiquad = peaks;
     for (int ch = 0; ch < chainCount; ++ch)
         for (int k = 0; k < chains[ch].count; ++k) {
@@ -130,65 +137,90 @@ void saveBand(const LanePlan &plan, LaneState &state, const CascadeChain *chains
     }
 }
 
-// The wavefront over `length` samples. When `handOver` is set, band k's
-// state is handed over right after the band takes sample handOverAt - 1,
-// at step handOverAt - 1 + kSkew*k: before later samples change it.
-template <typename HandOver>
-void runWave(const CascadeChain *chains, int chainCount, int length, Direction direction, KernelSet set,
-             int handOverAt, HandOver handOver)
+// Band k of every chain has just taken its last sample before the hand-over
+// point: note the state it reached, unflushed.
+void noteBand(const LanePlan &plan, const LaneState &state, const CascadeChain *chains, int k)
 {
-    assert(chainCount >= 1 && chainCount <= simd::kMaxChains);
-    alignas(64) LanePlan plan;
-    alignas(64) LaneState state;
-    makePlan(plan, state, chains, chainCount, vectorWidth(set), set == KernelSet::avx512, length, direction);
-    int longest = 0;
-    for (int ch = 0; ch < chainCount; ++ch)
-        longest = std::max(longest, chains[ch].count);
-    if (longest == 0 || length <= 0)
-        return;
-    // Until step `settled` some lanes wait for their first sample; the last
-    // band's last sample is done at step `end` - 1.
-    const int settled = kWavefrontSkew * (longest - 1);
-    const int end = length + settled;
-    int t = 0;
-    for (int k = 0; handOverAt > 0 && k < longest; ++k) {
-        const int at = handOverAt + kWavefrontSkew * k;
-        if (t < settled && settled < at) {
-            runSteps(set, plan, state, t, settled, true);
-            t = settled;
+    for (int ch = 0; ch < plan.chains; ++ch)
+        if (k < chains[ch].count) {
+            const int lane = lanePosition(plan, ch, k);
+            chains[ch].bands[k].state[0] = state.a[lane];
+            chains[ch].bands[k].state[1] = state.b[lane];
         }
-        runSteps(set, plan, state, t, at, t < settled);
-        t = at;
-        handOver(plan, state, k);
-    }
-    if (t < settled) {
-        runSteps(set, plan, state, t, settled, true);
-        t = settled;
-    }
-    runSteps(set, plan, state, t, end, false);
 }
 
 } // namespace
+
+void startWave(WaveRun &run, const CascadeChain *chains, int chainCount, int length, Direction direction,
+               KernelSet set, int handOverAt, HandOver handOver)
+{
+    assert(chainCount >= 1 && chainCount <= simd::kMaxChains);
+    makePlan(run.plan, run.state, chains, chainCount, vectorWidth(set), set == KernelSet::avx512, length,
+             direction);
+    int longest = 0;
+    for (int ch = 0; ch < chainCount; ++ch)
+        longest = std::max(longest, chains[ch].count);
+    run.set = set;
+    run.handOver = handOver;
+    // Until step `settled` some lanes wait for their first sample; the last
+    // band's last sample is done at step `end` - 1.
+    run.settled = kWavefrontSkew * (longest - 1);
+    run.end = longest == 0 || length <= 0 ? 0 : length + run.settled;
+    run.t = 0;
+    run.handOverAt = handOver == HandOver::none ? 0 : handOverAt;
+    run.handedOver = run.handOverAt > 0 ? 0 : longest;
+    run.longest = longest;
+}
+
+// Band k's state is handed over right after the band takes sample
+// handOverAt - 1, at step handOverAt - 1 + kSkew*k: before later samples
+// change it. Runs of steps stop there and where the last lane has started.
+bool continueWave(WaveRun &run, const CascadeChain *chains, int maxSteps)
+{
+    if (run.end == 0)
+        return true;
+    const int limit = std::min(run.end, run.t + std::max(maxSteps, 0));
+    for (;;) {
+        while (run.handedOver < run.longest && run.t == run.handOverAt + kWavefrontSkew * run.handedOver) {
+            if (run.handOver == HandOver::carried)
+                saveBand(run.plan, run.state, chains, run.handedOver);
+            else
+                noteBand(run.plan, run.state, chains, run.handedOver);
+            ++run.handedOver;
+        }
+        if (run.t >= limit)
+            break;
+        int stop = limit;
+        if (run.t < run.settled)
+            stop = std::min(stop, run.settled);
+        if (run.handedOver < run.longest)
+            stop = std::min(stop, run.handOverAt + kWavefrontSkew * run.handedOver);
+        runSteps(run.set, run.plan, run.state, run.t, stop, run.t < run.settled);
+        run.t = stop;
+    }
+    return run.t >= run.end;
+}
+
+int waveVectors(const CascadeChain *chains, int chainCount, KernelSet set)
+{
+    return vectorsNeeded(chains, chainCount, vectorWidth(set), set == KernelSet::avx512);
+}
 
 void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int tailLen,
                   Direction direction, KernelSet set)
 {
     const bool forward = direction == Direction::forward;
-    runWave(chains, chainCount, headLen + tailLen, direction, set, forward ? headLen : 0,
-            [&](const LanePlan &plan, LaneState &state, int k) { saveBand(plan, state, chains, k); });
+    WaveRun run;
+    startWave(run, chains, chainCount, headLen + tailLen, direction, set, headLen,
+              forward ? HandOver::carried : HandOver::none);
+    continueWave(run, chains, run.end);
 }
 
 void runWavefrontSpan(const CascadeChain *chains, int chainCount, int length, KernelSet set)
 {
-    runWave(chains, chainCount, length, Direction::forward, set, length,
-            [&](const LanePlan &plan, const LaneState &state, int k) {
-                for (int ch = 0; ch < chainCount; ++ch)
-                    if (k < chains[ch].count) {
-                        const int lane = lanePosition(plan, ch, k);
-                        chains[ch].bands[k].state[0] = state.a[lane];
-                        chains[ch].bands[k].state[1] = state.b[lane];
-                    }
-            });
+    WaveRun run;
+    startWave(run, chains, chainCount, length, Direction::forward, set, length, HandOver::reached);
+    continueWave(run, chains, run.end);
 }
 
 } // namespace lintaq

@@ -35,4 +35,31 @@ void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int t
 // of a forward run that goes on past a hop.
 void runWavefrontSpan(const CascadeChain *chains, int chainCount, int length, KernelSet set);
 
+// The same runs cut into pieces: a wavefront started once and continued a
+// number of steps at a time gives the bits of one uninterrupted run. The
+// chains must stay as they were at the start.
+enum class HandOver {
+    none,    // backward runs: nothing is kept
+    carried, // store each band's carried state (a peak's flushed) at the hand-over point
+    reached  // note each band's state at the hand-over point as it is
+};
+
+struct WaveRun {
+    alignas(64) simd::LanePlan plan;
+    alignas(64) simd::LaneState state;
+    KernelSet set;
+    HandOver handOver;
+    int t, settled, end, handOverAt, handedOver, longest;
+};
+
+void startWave(WaveRun &run, const CascadeChain *chains, int chainCount, int length, Direction direction,
+               KernelSet set, int handOverAt, HandOver handOver);
+
+// Runs up to maxSteps more steps; true once the run is complete. A run
+// takes `run.end` steps in all.
+bool continueWave(WaveRun &run, const CascadeChain *chains, int maxSteps);
+
+// Vectors moved per step of a wavefront over these chains: the cost of a step.
+int waveVectors(const CascadeChain *chains, int chainCount, KernelSet set);
+
 } // namespace lintaq

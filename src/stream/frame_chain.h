@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "design/band_state.h"
-#include "stream/forward_pass.h"
+#include "stream/frame_job.h"
 
 namespace lintaq {
 

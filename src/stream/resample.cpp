@@ -93,26 +93,47 @@ int interpolateMany(float *dest, const float *src, int n, int t, const PhaseTabl
     return interpolateFourAtATime(dest, src, n, t, byAge, phaseTaps);
 }
 
+void interpolatePairs(float *dest, const float *src, int from, int to, const double *table,
+                      const float *history, int tableLength, KernelSet set)
+{
+    const int phaseTaps = tableLength / 2;
+    assert(phaseTaps <= kMaxPhaseTaps);
+    const PhaseTables byAge = phaseTablesByAge(table, phaseTaps);
+    // Without a history array the samples before src are the history, and
+    // every output can take the vector lanes.
+    const float *historyEnd = history != nullptr ? history + phaseTaps - 2 : src - 1; // x[-1]
+    int t = from;
+    if (set != KernelSet::plain) {
+        for (; history != nullptr && t < phaseTaps - 1 && t < to; ++t)
+            interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
+        t = interpolateMany(dest, src, to, t, byAge, phaseTaps, set);
+    }
+    for (; t < to; ++t)
+        interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
+}
+
 void interpolate(float *dest, int outCount, const float *src, int n, const double *table,
                  float *history, int tableLength, KernelSet set)
 {
-    const int phaseTaps = tableLength / 2;
-    assert(outCount == 2 * n && n >= phaseTaps - 1 && phaseTaps <= kMaxPhaseTaps);
+    assert(outCount == 2 * n && n >= tableLength / 2 - 1);
     (void)outCount;
-    const PhaseTables byAge = phaseTablesByAge(table, phaseTaps);
-    const float *historyEnd = history + phaseTaps - 2; // x[-1]
-    int t = 0;
-    if (set != KernelSet::plain) {
-        for (; t < phaseTaps - 1; ++t)
-            interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
-        t = interpolateMany(dest, src, n, t, byAge, phaseTaps, set);
-    }
-    for (; t < n; ++t)
-        interpolatePair(dest, src, historyEnd, t, byAge, phaseTaps);
-    std::memcpy(history, src + n - (phaseTaps - 1), sizeof(float) * (phaseTaps - 1));
+    interpolatePairs(dest, src, 0, n, table, history, tableLength, set);
+    keepInterpolatorHistory(history, src, n, tableLength);
 }
 
 } // namespace
+
+void interpolate2xPairs(float *dest, const float *src, int from, int to, const double *table,
+                        const float *history, int tableLength, KernelSet set)
+{
+    interpolatePairs(dest, src, from, to, table, history, tableLength, set);
+}
+
+void keepInterpolatorHistory(float *history, const float *src, int n, int tableLength)
+{
+    const int phaseTaps = tableLength / 2;
+    std::memcpy(history, src + n - (phaseTaps - 1), sizeof(float) * (phaseTaps - 1));
+}
 
 void interpolate2xReference(float *dest, int outCount, const float *src, int n, const double *table,
                             float *history, int tableLength)

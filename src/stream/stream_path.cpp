@@ -9,19 +9,12 @@
 #include "interface/instance.h"
 #include "stream/delay_ring.h"
 #include "stream/frame_chain.h"
+#include "stream/path_steps.h"
 #include "stream/stream_path.h"
 #include "stream/resample.h"
 #include "stream/resample_tables.h"
 
 namespace lintaq {
-
-namespace {
-
-enum class StreamPath {
-    hostRate,       // frames at the host rate, 74-sample ring
-    doubleRateRing, // 45000..63999 Hz: 156/20 filters and a 31-sample ring
-    doubleRate      // below 45000 Hz: 278/22 filters, no ring
-};
 
 StreamPath choosePath(const PeqInstance &inst)
 {
@@ -30,9 +23,11 @@ StreamPath choosePath(const PeqInstance &inst)
     return inst.sampleRate >= 45000 ? StreamPath::doubleRateRing : StreamPath::doubleRate;
 }
 
+namespace {
+
 // Input enters the engine here. A NaN or infinity would stay in the
 // filters' carried state for ever, so it is taken as silence instead.
-void takeInput(float *dest, const float *samples, int count)
+void takeFinite(float *dest, const float *samples, int count)
 {
     for (int i = 0; i < count; ++i)
         dest[i] = std::isfinite(samples[i]) ? samples[i] : 0.0f;
@@ -59,92 +54,45 @@ void runFrame(PeqInstance &inst, const Block &block, bool doubleRate, KernelSet 
                           inst.workFrame[1], window, inst.bands, headLen, tailLen, inst.noise, kernels);
 }
 
-// Takes `count` samples in at the end of the hop being gathered and gives
-// out as many finished samples through the ring; `missing` is the hop's
-// count of samples still to come before this exchange.
-void exchangeHostRate(PeqInstance &inst, const Block &block, int pos, int count, int missing)
-{
-    if (count == 0)
-        return;
-    const int frame = frameLength(inst);
-    for (int ch = 0; ch < block.channels; ++ch) {
-        float *samples = block.samples[ch] + pos;
-        takeInput(inst.inFrame[ch] + frame - missing, samples, count);
-        float *ready = inst.outAccum[ch] + kHop - missing;
-        runDelayRing(ready, count, inst.delayRing[ch], inst.ringPos[ch], kRingHostRate);
-        std::memcpy(samples, ready, sizeof(float) * count);
-    }
-}
-
 void processHostRate(PeqInstance &inst, const Block &block, int count, KernelSet set)
 {
     int pos = 0;
     int remaining = count;
     while (remaining >= inst.pending) {
         const int take = inst.pending;
-        exchangeHostRate(inst, block, pos, take, take);
-        for (int ch = 0; ch < block.channels; ++ch) {
-            moveDown(inst.outAccum[ch], kHop, kHop);
-            std::fill_n(inst.outAccum[ch] + kHop, kHop, 0.0f);
-        }
+        takeInput(inst, block, pos, take, take, StreamPath::hostRate);
+        giveOutput(inst, block, pos, take, take, StreamPath::hostRate);
+        moveAccumulatorDown(inst, block.channels);
         pos += take;
         runFrame(inst, block, false, set);
-        for (int ch = 0; ch < block.channels; ++ch)
-            moveDown(inst.inFrame[ch], kHop, frameExtent(inst));
+        endInputHopHostRate(inst, block.channels);
         remaining -= take;
         inst.pending = kHop;
     }
-    exchangeHostRate(inst, block, pos, remaining, inst.pending);
+    takeInput(inst, block, pos, remaining, inst.pending, StreamPath::hostRate);
+    giveOutput(inst, block, pos, remaining, inst.pending, StreamPath::hostRate);
     inst.pending -= remaining;
 }
 
 // Double-rate counterpart: the input is staged at the start of inFrame and
 // the output hop waits, decimated, at the start of outAccum.
-void exchangeDoubleRate(PeqInstance &inst, const Block &block, int pos, int count, int missing,
-                        bool ring)
-{
-    if (count == 0)
-        return;
-    for (int ch = 0; ch < block.channels; ++ch) {
-        takeInput(inst.inFrame[ch] + kHop - missing, block.samples[ch] + pos, count);
-        if (ring)
-            runDelayRing(inst.outAccum[ch] + kHop - missing, count, inst.delayRing[ch],
-                         inst.ringPos[ch], kRingDoubleRate);
-    }
-    for (int ch = 0; ch < block.channels; ++ch)
-        std::memcpy(block.samples[ch] + pos, inst.outAccum[ch] + kHop - missing, sizeof(float) * count);
-}
-
 void processDoubleRate(PeqInstance &inst, const Block &block, int count, StreamPath path, KernelSet set)
 {
-    const bool ring = path == StreamPath::doubleRateRing;
-    const double *upTable = ring ? upTaps156 : upTaps278;
-    const int upLength = ring ? 156 : 278;
-    const double *downTable = ring ? downTaps20 : downTaps22;
-    const int downLength = ring ? 20 : 22;
-    const int extent2x = 2 * frameExtent(inst);
     int pos = 0;
     int remaining = count;
     while (remaining >= inst.pending2x) {
         const int take = inst.pending2x;
-        exchangeDoubleRate(inst, block, pos, take, take, ring);
-        for (int ch = 0; ch < block.channels; ++ch) {
-            moveDown(inst.inFrame2x[ch], 2 * kHop, extent2x);
-            interpolate2x(inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, upTable,
-                          inst.upHistory[ch], upLength, set);
-        }
+        takeInput(inst, block, pos, take, take, path);
+        giveOutput(inst, block, pos, take, take, path);
+        endInputHopDoubleRate(inst, block.channels, path, set);
         runFrame(inst, block, true, set);
-        for (int ch = 0; ch < block.channels; ++ch) {
-            decimate2x(inst.outAccum[ch], inst.outAccum2x[ch], kHop, inst.downHistory[ch], downTable,
-                       downLength, set);
-            moveDown(inst.outAccum2x[ch], 2 * kHop, 2 * kHop);
-            std::fill_n(inst.outAccum2x[ch] + 2 * kHop, 2 * kHop, 0.0f);
-        }
+        endOutputHopDoubleRate(inst, block.channels, path, set);
         pos += take;
         remaining -= take;
         inst.pending2x = kHop;
     }
-    exchangeDoubleRate(inst, block, pos, remaining, inst.pending2x, ring);
+    takeInput(inst, block, pos, remaining, inst.pending2x, path);
+    giveOutput(inst, block, pos, remaining, inst.pending2x, path);
     inst.pending2x -= remaining;
 }
 
@@ -152,6 +100,10 @@ void processDoubleRate(PeqInstance &inst, const Block &block, int count, StreamP
 
 void processBlock(PeqInstance &inst, const Block &block, int count)
 {
+    if (inst.smooth != nullptr) {
+        processBlockSmooth(inst, block, count);
+        return;
+    }
     const StreamPath path = choosePath(inst);
     const KernelSet set = activeKernelSet();
     count = std::max(count, 0);
@@ -163,6 +115,82 @@ void processBlock(PeqInstance &inst, const Block &block, int count)
         processHostRate(inst, block, count, set);
     else
         processDoubleRate(inst, block, count, path, set);
+}
+
+void takeInput(PeqInstance &inst, const Block &block, int pos, int count, int missing, StreamPath path)
+{
+    if (count == 0)
+        return;
+    // The host-rate path gathers at the end of its frame, the double-rate
+    // path stages one hop at the start of inFrame.
+    const int end = path == StreamPath::hostRate ? frameLength(inst) : kHop;
+    for (int ch = 0; ch < block.channels; ++ch)
+        takeFinite(inst.inFrame[ch] + end - missing, block.samples[ch] + pos, count);
+}
+
+void endInputHopHostRate(PeqInstance &inst, int channels)
+{
+    for (int ch = 0; ch < channels; ++ch)
+        moveDown(inst.inFrame[ch], kHop, frameExtent(inst));
+}
+
+const double *upTable(StreamPath path)
+{
+    return path == StreamPath::doubleRateRing ? upTaps156 : upTaps278;
+}
+
+int upTableLength(StreamPath path)
+{
+    return path == StreamPath::doubleRateRing ? 156 : 278;
+}
+
+void moveDoubleRateFrameDown(PeqInstance &inst, int channels)
+{
+    for (int ch = 0; ch < channels; ++ch)
+        moveDown(inst.inFrame2x[ch], 2 * kHop, 2 * frameExtent(inst));
+}
+
+void endInputHopDoubleRate(PeqInstance &inst, int channels, StreamPath path, KernelSet set)
+{
+    const int extent2x = 2 * frameExtent(inst);
+    for (int ch = 0; ch < channels; ++ch) {
+        moveDown(inst.inFrame2x[ch], 2 * kHop, extent2x);
+        interpolate2x(inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, upTable(path),
+                      inst.upHistory[ch], upTableLength(path), set);
+    }
+}
+
+void giveOutput(PeqInstance &inst, const Block &block, int pos, int count, int missing, StreamPath path)
+{
+    if (count == 0)
+        return;
+    const int slots = path == StreamPath::hostRate ? kRingHostRate : kRingDoubleRate;
+    for (int ch = 0; ch < block.channels; ++ch) {
+        float *ready = inst.outAccum[ch] + kHop - missing;
+        if (path != StreamPath::doubleRate)
+            runDelayRing(ready, count, inst.delayRing[ch], inst.ringPos[ch], slots);
+        if (block.samples[ch] != nullptr)
+            std::memcpy(block.samples[ch] + pos, ready, sizeof(float) * count);
+    }
+}
+
+void moveAccumulatorDown(PeqInstance &inst, int channels)
+{
+    for (int ch = 0; ch < channels; ++ch) {
+        moveDown(inst.outAccum[ch], kHop, kHop);
+        std::fill_n(inst.outAccum[ch] + kHop, kHop, 0.0f);
+    }
+}
+
+void endOutputHopDoubleRate(PeqInstance &inst, int channels, StreamPath path, KernelSet set)
+{
+    const bool ring = path == StreamPath::doubleRateRing;
+    for (int ch = 0; ch < channels; ++ch) {
+        decimate2x(inst.outAccum[ch], inst.outAccum2x[ch], kHop, inst.downHistory[ch], ring ? downTaps20 : downTaps22,
+                   ring ? 20 : 22, set);
+        moveDown(inst.outAccum2x[ch], 2 * kHop, 2 * kHop);
+        std::fill_n(inst.outAccum2x[ch] + 2 * kHop, 2 * kHop, 0.0f);
+    }
 }
 
 } // namespace lintaq

@@ -3,6 +3,11 @@
 // graph can reach (and beyond), plus arguments whose results lie extremely
 // close to a rounding boundary. Every result must match bit for bit.
 //
+// The fast paths are also checked alone on a sample: their error bound must
+// hold (measured against MPFR at 320 bits), and whenever their rounding test
+// accepts, the result must be MPFR's. A bound that is too small fails here
+// even when the slow paths would have caught the argument.
+//
 // LINTAQ_MATHS_SAMPLES sets the random arguments per function (default
 // 10^7); LINTAQ_MATHS_SEED varies them.
 #include <gtest/gtest.h>
@@ -19,6 +24,7 @@
 #include <vector>
 
 #include "maths/elementary.h"
+#include "maths/fast_paths.h"
 
 namespace {
 
@@ -117,40 +123,52 @@ struct Case {
     double (*ours)(double);
     MpfrFn mpfr;
     Draw draw;
+    lintaq::maths::Function fn;
 };
+
+// Runs `body(t, g)` on up to four threads, each with its own generator.
+template <typename Body>
+void onThreads(const Case &c, unsigned salt, Body body)
+{
+    const unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t)
+        pool.emplace_back([&, t] {
+            std::mt19937_64 g(seed() * 1000003u + t * 7919u + salt + std::hash<std::string>{}(c.name));
+            body(t, threads, g);
+            mpfr_free_cache(); // MPFR keeps constants per thread
+        });
+    for (auto &th : pool)
+        th.join();
+}
 
 // Runs `count` random arguments on both cores and the fixed ones; returns
 // the misrounded arguments (at most a few are kept for the message).
-void check(const Case &c, const std::vector<double> &fixed)
+void checkRounding(const Case &c, const std::vector<double> &fixed)
 {
     const uint64_t count = samples();
-    const unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-    std::vector<uint64_t> wrong(threads, 0);
-    std::vector<std::vector<double>> examples(threads);
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < threads; ++t) {
-        pool.emplace_back([&, t] {
-            setDoubleRange(); // MPFR's exponent range is per thread
-            std::mt19937_64 g(seed() * 1000003u + t * 7919u + std::hash<std::string>{}(c.name));
-            const auto test = [&](double x) {
-                const double want = reference(c.mpfr, x), got = c.ours(x);
-                if (!sameBits(want, got)) {
-                    ++wrong[t];
-                    if (examples[t].size() < 5)
-                        examples[t].push_back(x);
-                }
-            };
-            for (uint64_t i = t; i < count; i += threads)
-                test(c.draw(g));
-            if (t == 0)
-                for (double x : fixed)
-                    test(x);
-        });
-    }
-    for (auto &th : pool)
-        th.join();
+    std::vector<uint64_t> wrong(4, 0);
+    std::vector<std::vector<double>> examples(4);
+    lintaq::maths::resetFallbackCounts();
+    onThreads(c, 0, [&](unsigned t, unsigned threads, std::mt19937_64 &g) {
+        setDoubleRange(); // MPFR's exponent range is per thread
+        const auto test = [&](double x) {
+            const double want = reference(c.mpfr, x), got = c.ours(x);
+            if (!sameBits(want, got)) {
+                ++wrong[t];
+                if (examples[t].size() < 5)
+                    examples[t].push_back(x);
+            }
+        };
+        for (uint64_t i = t; i < count; i += threads)
+            test(c.draw(g));
+        if (t == 0)
+            for (double x : fixed)
+                test(x);
+    });
+    const uint64_t fallbacks = lintaq::maths::fallbackCount(c.fn);
     uint64_t total = 0;
-    for (unsigned t = 0; t < threads; ++t) {
+    for (unsigned t = 0; t < 4; ++t) {
         total += wrong[t];
         for (double x : examples[t]) {
             ADD_FAILURE() << c.name << "(" << std::hexfloat << x << ") = " << c.ours(x) << ", MPFR "
@@ -158,8 +176,115 @@ void check(const Case &c, const std::vector<double> &fixed)
         }
     }
     EXPECT_EQ(total, 0u) << c.name << ": " << count + fixed.size() << " arguments";
-    std::printf("%s: %llu random + %zu chosen arguments, %llu misrounded\n", c.name,
-                static_cast<unsigned long long>(count), fixed.size(), static_cast<unsigned long long>(total));
+    std::printf("%s: %llu random + %zu chosen arguments, %llu misrounded; fallback on %llu (%.4f%%)\n", c.name,
+                static_cast<unsigned long long>(count), fixed.size(), static_cast<unsigned long long>(total),
+                static_cast<unsigned long long>(fallbacks), 100.0 * double(fallbacks) / double(count + fixed.size()));
+}
+
+// What the fast path alone gives for one argument, against MPFR: whether
+// its error stays within its bound (and by how much), and whether an
+// accepted rounding is the correct one.
+struct FastVerdict {
+    bool inRange = false, accepted = false, withinBound = true, correctWhenAccepted = true;
+    double errorToBound = 0.0; // measured error / claimed bound
+};
+
+FastVerdict judgeFastPath(const Case &c, double x)
+{
+    FastVerdict v;
+    lintaq::maths::Approximation a;
+    if (!lintaq::maths::fastApproximation(c.fn, x, a))
+        return v;
+    v.inRange = true;
+    mpfr_t mx, exact, approx, bound, rounded;
+    mpfr_inits2(320, exact, approx, bound, nullptr);
+    mpfr_init2(mx, 53);
+    mpfr_init2(rounded, 53);
+    mpfr_set_d(mx, x, MPFR_RNDN);
+    c.mpfr(exact, mx, MPFR_RNDN);
+    mpfr_set_d(approx, a.hi, MPFR_RNDN); // exact at 320 bits, and so are the sum and scaling
+    mpfr_add_d(approx, approx, a.lo, MPFR_RNDN);
+    mpfr_mul_2si(approx, approx, a.scale, MPFR_RNDN);
+    mpfr_sub(approx, approx, exact, MPFR_RNDN);
+    mpfr_abs(approx, approx, MPFR_RNDN);
+    mpfr_set_d(bound, a.bound, MPFR_RNDN);
+    mpfr_mul_2si(bound, bound, a.scale, MPFR_RNDN);
+    v.withinBound = mpfr_lessequal_p(approx, bound) != 0;
+    if (a.bound > 0.0) {
+        mpfr_div(approx, approx, bound, MPFR_RNDN);
+        v.errorToBound = mpfr_get_d(approx, MPFR_RNDN);
+    } else if (!mpfr_zero_p(approx)) {
+        v.errorToBound = INFINITY;
+    }
+    double r;
+    if (lintaq::maths::roundsOneWay(a, r)) {
+        v.accepted = true;
+        c.mpfr(rounded, mx, MPFR_RNDN); // results of the fast paths are normal: no subnormal rounding
+        v.correctWhenAccepted = sameBits(std::ldexp(r, a.scale), mpfr_get_d(rounded, MPFR_RNDN));
+    }
+    mpfr_clears(mx, exact, approx, bound, rounded, nullptr);
+    return v;
+}
+
+// The fast path alone on a tenth of the random arguments and on the chosen
+// ones.
+void checkFastPath(const Case &c, const std::vector<double> &fixed)
+{
+    const uint64_t count = std::max<uint64_t>(1000, samples() / 10);
+    struct Tally {
+        uint64_t inRange = 0, accepted = 0, outOfBound = 0, misrounded = 0;
+        double worst = 0.0, worstAt = 0.0;
+        std::vector<double> examples;
+    };
+    std::vector<Tally> tallies(4);
+    onThreads(c, 17, [&](unsigned t, unsigned threads, std::mt19937_64 &g) {
+        mpfr_set_emin(mpfr_get_emin_min()); // the errors lie far below the double range
+        mpfr_set_emax(mpfr_get_emax_max());
+        Tally &tally = tallies[t];
+        const auto test = [&](double x) {
+            const FastVerdict v = judgeFastPath(c, x);
+            if (!v.inRange)
+                return;
+            ++tally.inRange;
+            tally.accepted += v.accepted;
+            if (!v.withinBound || !v.correctWhenAccepted) {
+                tally.outOfBound += !v.withinBound;
+                tally.misrounded += !v.correctWhenAccepted;
+                if (tally.examples.size() < 5)
+                    tally.examples.push_back(x);
+            }
+            if (v.errorToBound > tally.worst)
+                tally.worst = v.errorToBound, tally.worstAt = x;
+        };
+        for (uint64_t i = t; i < count; i += threads)
+            test(c.draw(g));
+        if (t == 0)
+            for (double x : fixed)
+                test(x);
+    });
+    Tally sum;
+    for (const Tally &t : tallies) {
+        sum.inRange += t.inRange, sum.accepted += t.accepted;
+        sum.outOfBound += t.outOfBound, sum.misrounded += t.misrounded;
+        if (t.worst > sum.worst)
+            sum.worst = t.worst, sum.worstAt = t.worstAt;
+        for (double x : t.examples)
+            ADD_FAILURE() << c.name << " fast path at " << std::hexfloat << x << ": error beyond its bound or "
+                          << "accepted a misrounded result";
+    }
+    EXPECT_EQ(sum.outOfBound, 0u) << c.name;
+    EXPECT_EQ(sum.misrounded, 0u) << c.name;
+    EXPECT_GT(sum.inRange, 0u) << c.name;
+    std::printf("%s fast path alone: %llu arguments in its range, rounding test accepted %.4f%%, largest error "
+                "%.3g of the bound (at %a)\n",
+                c.name, static_cast<unsigned long long>(sum.inRange),
+                100.0 * double(sum.accepted) / double(std::max<uint64_t>(1, sum.inRange)), sum.worst, sum.worstAt);
+}
+
+void check(const Case &c, const std::vector<double> &fixed)
+{
+    checkRounding(c, fixed);
+    checkFastPath(c, fixed);
 }
 
 // Arguments shared by every function: zeros, infinities, NaN, extremes.
@@ -247,17 +372,17 @@ double trigDraw(std::mt19937_64 &g)
 
 TEST(CorrectlyRounded, Sine)
 {
-    check({"sin", lintaq::maths::sin, mpfr_sin, trigDraw}, trigFixed());
+    check({"sin", lintaq::maths::sin, mpfr_sin, trigDraw, lintaq::maths::Function::sin}, trigFixed());
 }
 
 TEST(CorrectlyRounded, Cosine)
 {
-    check({"cos", lintaq::maths::cos, mpfr_cos, trigDraw}, trigFixed());
+    check({"cos", lintaq::maths::cos, mpfr_cos, trigDraw, lintaq::maths::Function::cos}, trigFixed());
 }
 
 TEST(CorrectlyRounded, Tangent)
 {
-    check({"tan", lintaq::maths::tan, mpfr_tan, trigDraw}, trigFixed());
+    check({"tan", lintaq::maths::tan, mpfr_tan, trigDraw, lintaq::maths::Function::tan}, trigFixed());
 }
 
 TEST(CorrectlyRounded, Exponential)
@@ -270,7 +395,8 @@ TEST(CorrectlyRounded, Exponential)
                case 2: return logUniform(g, -60, 9);
                default: return uniform(g, -1.0, 1.0);
                }
-           }},
+           },
+           lintaq::maths::Function::exp},
           expFixed(-746.0, 710.0));
 }
 
@@ -284,14 +410,16 @@ TEST(CorrectlyRounded, PowerOfTen)
                case 2: return uniform(g, -330.0, 310.0);
                default: return anyFloat(g, false) * 0.025;
                }
-           }},
+           },
+           lintaq::maths::Function::exp10},
           expFixed(-330.0, 310.0));
 }
 
 TEST(CorrectlyRounded, NaturalLogarithm)
 {
     check({"log", lintaq::maths::log, mpfr_log,
-           [](std::mt19937_64 &g) { return (g() & 1) ? anyFloat(g, true) : anyDouble(g, true); }},
+           [](std::mt19937_64 &g) { return (g() & 1) ? anyFloat(g, true) : anyDouble(g, true); },
+           lintaq::maths::Function::log},
           logFixed());
 }
 
@@ -304,8 +432,28 @@ TEST(CorrectlyRounded, DecimalLogarithm)
                case 1: return uniform(g, 0.0, 4.0);
                default: return anyDouble(g, true);
                }
-           }},
+           },
+           lintaq::maths::Function::log10},
           logFixed());
+}
+
+// The shared reduction gives the bits of the two separate functions.
+TEST(CorrectlyRounded, SineAndCosineTogether)
+{
+    std::mt19937_64 g(seed());
+    uint64_t differ = 0;
+    std::vector<double> args = trigFixed();
+    for (int i = 0; i < 1000000; ++i)
+        args.push_back(trigDraw(g));
+    for (double x : args) {
+        double s, c;
+        lintaq::maths::sinCos(x, s, c);
+        if (!sameBits(s, lintaq::maths::sin(x)) || !sameBits(c, lintaq::maths::cos(x))) {
+            if (++differ <= 5)
+                ADD_FAILURE() << "sinCos(" << std::hexfloat << x << ")";
+        }
+    }
+    EXPECT_EQ(differ, 0u);
 }
 
 int main(int argc, char **argv)

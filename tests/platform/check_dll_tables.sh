@@ -17,7 +17,7 @@ if [ "$want" != "$got" ]; then
   diff <(echo "$want") <(echo "$got") >&2 || true
   status=1
 fi
-[ "$(echo "$want" | wc -l)" -eq 10 ] || { echo "expected ten functions in the header" >&2; status=1; }
+[ "$(echo "$want" | wc -l)" -eq 11 ] || { echo "expected eleven functions in the header" >&2; status=1; }
 if [ "$imports" != "$(printf 'KERNEL32.dll\nmsvcrt.dll')" ]; then
   echo "unexpected imports" >&2
   status=1

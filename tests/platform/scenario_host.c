@@ -41,6 +41,7 @@ typedef void (*GraphFn)(const PeqParams *, const PeqGraph *, float *, int);
 
 static struct {
     InitFn init;
+    InitFn initSmooth;
     SetParFn setPar;
     ExitFn exit;
     GetLatencyFn getLatency;
@@ -65,16 +66,16 @@ static void fail(const char *what, const char *detail)
  * bytewise, which ISO C leaves to the platform and both platforms allow. */
 static void load(const char *path)
 {
-    void *found[10];
-    static const char *const names[10] = {"LintaqInit", "LintaqSetPar", "LintaqExit", "LintaqGetLatency",
+    void *found[11];
+    static const char *const names[11] = {"LintaqInit", "LintaqSetPar", "LintaqExit", "LintaqGetLatency",
                                           "LintaqGetVersion", "LintaqProc", "LintaqProcST", "InitPeqGraph",
-                                          "ExitPeqGraph", "LintaqGraph"};
+                                          "ExitPeqGraph", "LintaqGraph", "LintaqInitSmooth"};
     int i;
 #ifdef _WIN32
     HMODULE lib = LoadLibraryA(path);
     if (lib == NULL)
         fail("cannot load ", path);
-    for (i = 0; i < 10; ++i) {
+    for (i = 0; i < 11; ++i) {
         FARPROC f = GetProcAddress(lib, names[i]);
         if (f == NULL)
             fail("missing export ", names[i]);
@@ -84,7 +85,7 @@ static void load(const char *path)
     void *lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (lib == NULL)
         fail("cannot load ", path);
-    for (i = 0; i < 10; ++i) {
+    for (i = 0; i < 11; ++i) {
         found[i] = dlsym(lib, names[i]);
         if (found[i] == NULL)
             fail("missing export ", names[i]);
@@ -100,6 +101,7 @@ static void load(const char *path)
     memcpy(&api.initGraph, &found[7], sizeof found[7]);
     memcpy(&api.exitGraph, &found[8], sizeof found[8]);
     memcpy(&api.graph, &found[9], sizeof found[9]);
+    memcpy(&api.initSmooth, &found[10], sizeof found[10]);
 }
 
 static void writeFloats(const float *v, size_t n)
@@ -254,12 +256,14 @@ static void graphs(const PeqParams *p, int points, float fmin, float fmax)
 static void fixedScenarios(void)
 {
     static const int32_t rates[] = {44100, 48000, 50000, 88200, 96000, 192000};
-    int mode, stereo, r, t;
+    int kind, mode, stereo, r, t;
     PeqParams p;
     writeInt(api.getVersion());
-    for (mode = 0; mode <= 3; ++mode) {
+    /* Both kinds of instance; the even-load one in the shorter modes. */
+    for (kind = 0; kind <= 1; ++kind)
+    for (mode = 2 * kind; mode <= 3; ++mode) {
         for (stereo = 0; stereo <= 1; ++stereo) {
-            PeqInstance *inst = api.init(mode, stereo);
+            PeqInstance *inst = kind == 0 ? api.init(mode, stereo) : api.initSmooth(mode, stereo);
             const int latency = api.getLatency(inst);
             /* Mode 0 is long; its runs are kept short. */
             const int hop = mode == 0 ? 4096 : 2048 * (4 - mode);

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "errors.h"
@@ -89,15 +91,42 @@ std::string folderOf(const std::string &path)
     return path.substr(0, slash);
 }
 
-// The pending temporary file, for the interrupt handler.
-char g_pendingTemp[4096];
-volatile std::sig_atomic_t g_havePendingTemp = 0;
+// The pending temporary files, for the interrupt handler: one slot per
+// file being written (a batch writes several at once). A slot is claimed
+// (free -> filling), its name written, then published (pending); lock-free
+// atomics are safe to read in a signal handler.
+constexpr int kFree = 0, kFilling = 1, kPending = 2;
+struct PendingSlot {
+    char path[4096];
+    std::atomic<int> state{kFree};
+};
+PendingSlot g_pending[64];
 
 extern "C" void removePendingTempAndExit(int sig)
 {
-    if (g_havePendingTemp) unlink(g_pendingTemp);
+    for (PendingSlot &slot : g_pending)
+        if (slot.state.load() == kPending) unlink(slot.path);
     std::signal(sig, SIG_DFL);
     std::raise(sig);
+}
+
+int claimPendingSlot(const std::vector<char> &path)
+{
+    for (int i = 0; i < static_cast<int>(std::size(g_pending)); ++i) {
+        int expected = kFree;
+        if (g_pending[i].state.compare_exchange_strong(expected, kFilling)) {
+            std::memcpy(g_pending[i].path, path.data(), path.size());
+            g_pending[i].state.store(kPending);
+            return i;
+        }
+    }
+    return -1;  // more files at once than slots: this one is not cleaned up on Ctrl-C
+}
+
+void releasePendingSlot(int &slot)
+{
+    if (slot >= 0) g_pending[slot].state.store(kFree);
+    slot = -1;
 }
 
 }  // namespace
@@ -201,7 +230,7 @@ SafeOutput::SafeOutput(const std::string &target, const struct stat *input, bool
     const auto slash = target.find_last_of('/');
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string pattern = (folder == "/" ? "" : folder) + "/." + base + ".lintaq-XXXXXX";
-    if (pattern.size() >= sizeof g_pendingTemp) throw ioError("output path \"" + target + "\" is too long");
+    if (pattern.size() >= sizeof g_pending[0].path) throw ioError("output path \"" + target + "\" is too long");
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     // Block interrupts while the name is being registered for cleanup.
@@ -215,8 +244,7 @@ SafeOutput::SafeOutput(const std::string &target, const struct stat *input, bool
     const int err = errno;
     if (fd_ >= 0) {
         temp_ = buf.data();
-        std::memcpy(g_pendingTemp, buf.data(), buf.size());
-        g_havePendingTemp = 1;
+        slot_ = claimPendingSlot(buf);
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
     if (fd_ < 0)
@@ -228,8 +256,13 @@ SafeOutput::SafeOutput(const std::string &target, const struct stat *input, bool
     if (exists) {
         mode = existing.st_mode & 07777;
     } else {
-        const mode_t mask = umask(0);
-        umask(mask);
+        // Read once: umask() can only be read by setting it, which must not
+        // race with a batch's other threads.
+        static const mode_t mask = [] {
+            const mode_t m = umask(0);
+            umask(m);
+            return m;
+        }();
         mode = 0666 & ~mask;
     }
     fchmod(fd_, mode);
@@ -240,7 +273,7 @@ SafeOutput::~SafeOutput()
     if (fd_ >= 0) close(fd_);
     if (!committed_ && !temp_.empty()) {
         unlink(temp_.c_str());
-        g_havePendingTemp = 0;
+        releasePendingSlot(slot_);
     }
 }
 
@@ -264,7 +297,7 @@ void SafeOutput::commit()
     if (std::rename(temp_.c_str(), target_.c_str()) != 0)
         throw ioError("cannot rename the finished file to \"" + target_ + "\": " + std::strerror(errno));
     committed_ = true;
-    g_havePendingTemp = 0;
+    releasePendingSlot(slot_);
 }
 
 void installInterruptCleanup()

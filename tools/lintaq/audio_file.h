@@ -56,6 +56,7 @@ private:
     std::string target_;
     std::string temp_;
     int fd_ = -1;
+    int slot_ = -1;  // in the interrupt handler's table
     bool committed_ = false;
 };
 

@@ -1,8 +1,11 @@
 // lintaq: equalise audio files with the Lintaq engine and draw its curve.
-#include <cerrno>
-#include <climits>
+// The command line is parsed by CLI11 (Debian: libcli11-dev).
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <iostream>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
@@ -23,11 +26,13 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  lintaq process IN OUT [settings] [--format NAME] [--float] [--overwrite] [--quiet]\n"
+    "  lintaq process IN... -d FOLDER [-j JOBS] [settings] [--format NAME] [--float] [--quiet]\n"
     "  lintaq curve [settings] -o CURVE.svg [--rate HZ] [--measured] [--channel VIEW]\n"
     "               [--db-range DB] [--points N]\n"
     "  lintaq info [--rate HZ]\n"
     "  lintaq preset [settings]            print the settings as a JSON preset\n"
     "  lintaq generate-demo OUT [--seconds S] [--rate HZ] [--channels 1|2] [--format NAME] [--float]\n"
+    "  lintaq COMMAND --help               one command's options\n"
     "\n"
     "settings (with none, the built-in \"smile\" preset is used):\n"
     "  --preset FILE        bands and options from a JSON preset\n"
@@ -41,12 +46,14 @@ const char kUsage[] =
     "                       bands), 3 shortest; default 2\n"
     "  --oversample, --no-oversample   run the filters at twice the rate below\n"
     "                       64000 Hz (default on)\n"
-    "  --noise, --no-noise  tiny frame noise that keeps silence fast (default on)\n"
+    "  --noise, --no-noise  tiny frame noise from a process-wide sequence (default off)\n"
     "\n"
-    "process: keeps the input's length, rate and channels (mono or stereo) and is\n"
-    "  aligned sample for sample with it. The format follows --format (wav w64 rf64\n"
-    "  aiff caf au flac ogg opus mp3), else OUT's extension, else the input's.\n"
-    "  --float writes 32-bit float samples. OUT may be the input only with --overwrite.\n"
+    "process: keeps the input's length, rate and channels and is aligned sample for\n"
+    "  sample with it; files with more than two channels run channel by channel. The\n"
+    "  format follows --format (wav w64 rf64 aiff caf au flac ogg opus mp3), else OUT's\n"
+    "  extension, else the input's. --float writes 32-bit float samples. OUT may be the\n"
+    "  input only with --overwrite. With -d FOLDER, every IN is written to FOLDER under\n"
+    "  its own name, JOBS files at a time (default: one per processor core).\n"
     "curve: views are auto, left, right, mid, side, mono; --measured overlays the\n"
     "  response measured from the engine's impulse response. -o - writes to stdout.\n"
     "exit status: 0 done, 1 a file could not be read or written, 2 bad usage or settings\n";
@@ -73,129 +80,37 @@ struct SettingsBuilder {
     }
 };
 
-int parseInt(const std::string &text, const std::string &option)
-{
-    errno = 0;
-    char *end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || v < INT_MIN || v > INT_MAX)
-        throw usageError(option + ": \"" + text + "\" is not a whole number");
-    return static_cast<int>(v);
-}
+// The settings options every command that equalises takes.
+struct SettingsOptions {
+    SettingsBuilder b;
+    bool oversample = true, noise = false;
+    CLI::Option *oversampleOpt = nullptr, *noiseOpt = nullptr;
 
-double parseDouble(const std::string &text, const std::string &option)
-{
-    char *end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0') throw usageError(option + ": \"" + text + "\" is not a number");
-    return v;
-}
-
-// Walks a command's arguments: options with a value take it from "--x=v"
-// or from the next argument.
-class ArgWalker {
-public:
-    ArgWalker(int argc, char **argv, std::string command) : args_(argv + 2, argv + argc), command_(std::move(command)) {}
-    bool next()
+    void addTo(CLI::App &app)
     {
-        if (pos_ >= args_.size()) return false;
-        arg_ = args_[pos_++];
-        inline_.reset();
-        const auto eq = arg_.find('=');
-        if (arg_.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inline_ = arg_.substr(eq + 1);
-            arg_ = arg_.substr(0, eq);
-        }
-        return true;
+        app.add_option("--preset", b.presetFile, "bands and options from a JSON preset")->type_name("FILE");
+        app.add_option("--builtin", b.builtin, "a built-in preset: smile, flat")->type_name("NAME");
+        // One value per --band, so a band never swallows the file names after it.
+        app.add_option("--band", b.bands, "add a band: TYPE,freq=HZ[,gain=DB][,q=Q][,channel=CH][,off]")
+            ->type_name("BAND")->allow_extra_args(false);
+        app.add_option("--mode", b.mode, "0 (longest lookahead) .. 3 (shortest latency); default 2")
+            ->type_name("0..3");
+        oversampleOpt = app.add_flag("--oversample,!--no-oversample", oversample,
+                                     "run the filters at twice the rate below 64000 Hz (default on)")
+                            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        noiseOpt = app.add_flag("--noise,!--no-noise", noise, "tiny frame noise (default off)")
+                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
-    const std::string &arg() const { return arg_; }
-    std::string value()
+    Settings build()
     {
-        if (inline_) return *inline_;
-        if (pos_ >= args_.size()) throw usageError(arg_ + " needs a value");
-        return args_[pos_++];
+        if (oversampleOpt->count() > 0) b.oversample = oversample;
+        if (noiseOpt->count() > 0) b.noise = noise;
+        return b.build();
     }
-    bool isOption() const { return arg_.size() > 1 && arg_[0] == '-'; }
-    [[noreturn]] void unknown() const { throw usageError("unknown option " + arg_ + " for " + command_ + " (see lintaq --help)"); }
-
-private:
-    std::vector<std::string> args_;
-    std::string command_;
-    std::size_t pos_ = 0;
-    std::string arg_;
-    std::optional<std::string> inline_;
 };
 
-bool takeSettingsOption(ArgWalker &w, SettingsBuilder &b)
+int commandInfo(int rate)
 {
-    const std::string &a = w.arg();
-    if (a == "--preset") b.presetFile = w.value();
-    else if (a == "--builtin") b.builtin = w.value();
-    else if (a == "--band") b.bands.push_back(w.value());
-    else if (a == "--mode") b.mode = parseInt(w.value(), "--mode");
-    else if (a == "--oversample") b.oversample = true;
-    else if (a == "--no-oversample") b.oversample = false;
-    else if (a == "--noise") b.noise = true;
-    else if (a == "--no-noise") b.noise = false;
-    else return false;
-    return true;
-}
-
-int commandProcess(int argc, char **argv)
-{
-    ArgWalker w(argc, argv, "process");
-    SettingsBuilder sb;
-    ProcessOptions opt;
-    std::vector<std::string> files;
-    while (w.next()) {
-        if (takeSettingsOption(w, sb)) continue;
-        const std::string &a = w.arg();
-        if (a == "--format") opt.format = w.value();
-        else if (a == "--float") opt.floatSamples = true;
-        else if (a == "--overwrite") opt.overwrite = true;
-        else if (a == "--quiet" || a == "-q") opt.quiet = true;
-        else if (w.isOption()) w.unknown();
-        else files.push_back(a);
-    }
-    if (files.size() != 2) throw usageError("process needs an input and an output file: lintaq process IN OUT");
-    opt.input = files[0];
-    opt.output = files[1];
-    opt.settings = sb.build();
-    return runProcess(opt);
-}
-
-int commandCurve(int argc, char **argv)
-{
-    ArgWalker w(argc, argv, "curve");
-    SettingsBuilder sb;
-    CurveOptions opt;
-    while (w.next()) {
-        if (takeSettingsOption(w, sb)) continue;
-        const std::string &a = w.arg();
-        if (a == "-o" || a == "--output") opt.output = w.value();
-        else if (a == "--rate") opt.rate = parseInt(w.value(), "--rate");
-        else if (a == "--measured") opt.measured = true;
-        else if (a == "--channel") opt.channel = w.value();
-        else if (a == "--points") opt.points = parseInt(w.value(), "--points");
-        else if (a == "--db-range") opt.dbRange = parseDouble(w.value(), "--db-range");
-        else if (a == "--quiet" || a == "-q") opt.quiet = true;
-        else if (a == "-") opt.output = a;
-        else if (w.isOption()) w.unknown();
-        else throw usageError("curve takes no file name without -o: \"" + a + "\"");
-    }
-    if (!(opt.dbRange >= 0.0 && opt.dbRange <= 120.0)) throw usageError("--db-range must lie from 0 to 120 dB");
-    opt.settings = sb.build();
-    return runCurve(opt);
-}
-
-int commandInfo(int argc, char **argv)
-{
-    ArgWalker w(argc, argv, "info");
-    int rate = 48000;
-    while (w.next()) {
-        if (w.arg() == "--rate") rate = parseInt(w.value(), "--rate");
-        else w.unknown();
-    }
     if (rate <= 0) throw usageError("--rate must be above 0");
     const int v = LintaqGetVersion();
     std::printf("lintaq %s, engine %d.%d.%d (0x%x)\n", LINTAQ_CLI_VERSION, v >> 16, (v >> 8) & 0xff, v & 0xff,
@@ -215,37 +130,108 @@ int commandInfo(int argc, char **argv)
     return kExitOk;
 }
 
-int commandPreset(int argc, char **argv)
+int run(int argc, char **argv)
 {
-    ArgWalker w(argc, argv, "preset");
-    SettingsBuilder sb;
-    while (w.next())
-        if (!takeSettingsOption(w, sb)) w.unknown();
-    const Settings s = sb.build();
-    validateSettings(s);
-    std::fputs(presetToJson(s).c_str(), stdout);
-    return kExitOk;
-}
+    CLI::App app{"lintaq: equalise audio files with the Lintaq engine and draw its curve", "lintaq"};
+    app.set_help_flag("-h,--help", "this help");
+    app.set_version_flag("--version", std::string("lintaq ") + LINTAQ_CLI_VERSION);
+    app.require_subcommand(1, 1);
 
-int commandGenerateDemo(int argc, char **argv)
-{
-    ArgWalker w(argc, argv, "generate-demo");
-    DemoOptions opt;
+    CLI::App *process = app.add_subcommand("process", "equalise audio files, aligned sample for sample");
+    SettingsOptions processSettings;
+    processSettings.addTo(*process);
+    ProcessOptions popt;
+    BatchOptions batch;
     std::vector<std::string> files;
-    while (w.next()) {
-        const std::string &a = w.arg();
-        if (a == "--rate") opt.rate = parseInt(w.value(), "--rate");
-        else if (a == "--seconds") opt.seconds = parseDouble(w.value(), "--seconds");
-        else if (a == "--channels") opt.channels = parseInt(w.value(), "--channels");
-        else if (a == "--format") opt.format = w.value();
-        else if (a == "--float") opt.floatSamples = true;
-        else if (a == "--quiet" || a == "-q") opt.quiet = true;
-        else if (w.isOption()) w.unknown();
-        else files.push_back(a);
+    process->add_option("files", files, "IN OUT, or with -d every IN")->type_name("FILE")->required();
+    process->add_option("-d,--out-dir", batch.outputFolder, "write every IN to this folder, under its own name")
+        ->type_name("FOLDER");
+    process->add_option("-j,--jobs", batch.jobs, "files equalised at a time with -d (default: one per core)")
+        ->type_name("N")->check(CLI::Range(1, kMaxJobs));
+    process->add_option("--format", popt.format, "wav w64 rf64 aiff caf au flac ogg opus mp3")->type_name("NAME");
+    process->add_flag("--float", popt.floatSamples, "write 32-bit float samples");
+    process->add_flag("--overwrite", popt.overwrite, "allow OUT to be the input file");
+    process->add_flag("-q,--quiet", popt.quiet, "no progress and no summary line");
+
+    CLI::App *curve = app.add_subcommand("curve", "draw the equaliser's curve as an SVG picture");
+    SettingsOptions curveSettings;
+    curveSettings.addTo(*curve);
+    CurveOptions copt;
+    std::vector<std::string> curveExtra;
+    curve->add_option("-o,--output", copt.output, "the SVG file, - for standard output")->type_name("CURVE.svg");
+    curve->add_option("--rate", copt.rate, "sample rate in Hz (default 48000)")->type_name("HZ");
+    curve->add_flag("--measured", copt.measured, "overlay the engine's measured response");
+    curve->add_option("--channel", copt.channel, "auto, left, right, mid, side, mono")->type_name("VIEW");
+    curve->add_option("--points", copt.points, "points on the curve")->type_name("N");
+    curve->add_option("--db-range", copt.dbRange, "dB above and below 0 (0 to 120)")->type_name("DB");
+    curve->add_flag("-q,--quiet", copt.quiet, "no summary line");
+    curve->add_option("extra", curveExtra)->group("");
+
+    CLI::App *info = app.add_subcommand("info", "version, latencies and band limit");
+    int infoRate = 48000;
+    info->add_option("--rate", infoRate, "sample rate in Hz (default 48000)")->type_name("HZ");
+
+    CLI::App *preset = app.add_subcommand("preset", "print the settings as a JSON preset");
+    SettingsOptions presetSettings;
+    presetSettings.addTo(*preset);
+
+    CLI::App *demo = app.add_subcommand("generate-demo", "write a short piece of test music");
+    DemoOptions dopt;
+    demo->add_option("OUT", dopt.output, "the audio file to write")->required();
+    demo->add_option("--seconds", dopt.seconds, "length (default 8)")->type_name("S");
+    demo->add_option("--rate", dopt.rate, "sample rate in Hz")->type_name("HZ");
+    demo->add_option("--channels", dopt.channels, "1 or 2")->type_name("1|2");
+    demo->add_option("--format", dopt.format, "wav w64 rf64 aiff caf au flac ogg opus mp3")->type_name("NAME");
+    demo->add_flag("--float", dopt.floatSamples, "write 32-bit float samples");
+    demo->add_flag("-q,--quiet", dopt.quiet, "no summary line");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        const auto chosen = app.get_subcommands();
+        if (chosen.empty()) std::fputs(kUsage, stdout);
+        else std::cout << chosen.front()->help();
+        return kExitOk;
+    } catch (const CLI::CallForVersion &e) {
+        std::printf("%s\n", e.what());
+        return kExitOk;
+    } catch (const CLI::ParseError &e) {
+        const auto chosen = app.get_subcommands();
+        const std::string see = chosen.empty() ? "lintaq --help" : "lintaq " + chosen.front()->get_name() + " --help";
+        throw usageError(std::string(e.what()) + " (see " + see + ")");
     }
-    if (files.size() != 1) throw usageError("generate-demo needs one output file: lintaq generate-demo OUT.wav");
-    opt.output = files[0];
-    return runGenerateDemo(opt);
+
+    installInterruptCleanup();
+    if (process->parsed()) {
+        popt.settings = processSettings.build();
+        if (!batch.outputFolder.empty()) {
+            batch.inputs = files;
+            batch.common = popt;
+            return runBatch(batch);
+        }
+        if (files.size() != 2) throw usageError("process needs an input and an output file: lintaq process IN OUT "
+                                                "(or many inputs and -d FOLDER)");
+        popt.input = files[0];
+        popt.output = files[1];
+        return runProcess(popt);
+    }
+    if (curve->parsed()) {
+        for (const std::string &a : curveExtra) {
+            if (a != "-") throw usageError("curve takes no file name without -o: \"" + a + "\"");
+            copt.output = a;
+        }
+        if (!(copt.dbRange >= 0.0 && copt.dbRange <= 120.0)) throw usageError("--db-range must lie from 0 to 120 dB");
+        copt.settings = curveSettings.build();
+        return runCurve(copt);
+    }
+    if (info->parsed()) return commandInfo(infoRate);
+    if (preset->parsed()) {
+        const Settings s = presetSettings.build();
+        validateSettings(s);
+        std::fputs(presetToJson(s).c_str(), stdout);
+        return kExitOk;
+    }
+    return runGenerateDemo(dopt);
 }
 
 }  // namespace
@@ -257,25 +243,18 @@ int main(int argc, char **argv)
         return kExitUsage;
     }
     const std::string command = argv[1];
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h" || a == "help") {
-            std::fputs(kUsage, stdout);
-            return kExitOk;
-        }
-    }
-    if (command == "--version") {
-        std::printf("lintaq %s\n", LINTAQ_CLI_VERSION);
+    if (command == "help") {
+        std::fputs(kUsage, stdout);
         return kExitOk;
     }
-    installInterruptCleanup();
+    static const char *const kCommands[] = {"process", "curve", "info", "preset", "generate-demo"};
+    if (command[0] != '-' && std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
+        std::fprintf(stderr, "lintaq: error: unknown command \"%s\" (process, curve, info, preset, generate-demo; "
+                     "see lintaq --help)\n", command.c_str());
+        return kExitUsage;
+    }
     try {
-        if (command == "process") return commandProcess(argc, argv);
-        if (command == "curve") return commandCurve(argc, argv);
-        if (command == "info") return commandInfo(argc, argv);
-        if (command == "preset") return commandPreset(argc, argv);
-        if (command == "generate-demo") return commandGenerateDemo(argc, argv);
-        throw usageError("unknown command \"" + command + "\" (process, curve, info, preset, generate-demo; see lintaq --help)");
+        return run(argc, argv);
     } catch (const CliError &e) {
         std::fprintf(stderr, "lintaq: error: %s\n", e.what());
         return e.code;

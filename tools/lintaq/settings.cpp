@@ -342,12 +342,14 @@ void validateForRate(const Settings &s, int rate)
     }
 }
 
-void warnMonoRouting(const Settings &s)
+void warnMonoRouting(const Settings &s, int channels)
 {
     for (const Band &b : s.bands)
         if (b.enabled && b.routing != Routing::Both)
             warn(b.origin + ": routed to " + routingName(b.routing) +
-                 ", but a mono file has one channel: the band applies to it");
+                 (channels == 1 ? ", but a mono file has one channel: the band applies to it"
+                                : ", but a file of " + std::to_string(channels) +
+                                      " channels runs channel by channel: the band applies to each"));
 }
 
 PeqParams toParams(const Settings &s, int rate, const std::vector<bool> *include)

@@ -28,7 +28,7 @@ struct Settings {
     std::vector<Band> bands;
     int mode = 2;
     std::optional<bool> oversample;  // unset: on wherever the rate allows it
-    bool noise = true;
+    bool noise = false;  // off: output reproducible bit for bit (see the README)
 };
 
 // Limits the tool accepts; the engine itself takes anything.
@@ -56,8 +56,9 @@ void validateSettings(const Settings &s);
 // Checks that do: every band below the band limit at `rate`; warnings for
 // bands that ring longer than the chosen mode's lookahead can hold.
 void validateForRate(const Settings &s, int rate);
-// Advice for a mono stream, where the engine applies every routing alike.
-void warnMonoRouting(const Settings &s);
+// Advice for a file processed as mono streams (one channel, or more than
+// two), where the engine applies every routing alike.
+void warnMonoRouting(const Settings &s, int channels);
 
 bool oversampleActive(const Settings &s, int rate);
 float bandLimitHz(int rate);
