@@ -5,7 +5,7 @@
 #   bash scripts/check-hosts.sh [BUILD_DIR]    (default build/)
 #
 # - Qtractor's plugin scanner lists both CLAP plugins with their audio ports
-#   and 64 parameters (Qtractor finds LV2 plugins in-process through lilv;
+#   and 65 parameters (Qtractor finds LV2 plugins in-process through lilv;
 #   lilv's lv2info lists ours with their ports).
 # - Ardour 7 headless (ardour7-lua, dummy audio backend): the LV2 and the
 #   VST3 stereo plugins are listed and load in a session, a setting made
@@ -40,9 +40,9 @@ scanner=$(dpkg -L qtractor | grep '/qtractor_plugin_scan$' | head -1)
 scan=$(printf 'CLAP:%s\nCLAP:%s\n' "$build/clap/lintaq-stereo.clap" "$build/clap/lintaq-mono.clap" |
   timeout 120 "$scanner" 2>&1 || true)
 echo "$scan"
-grep -q '^CLAP|Lintaq EQ stereo|2:2|0:0|64:0|' <<<"$scan" && pass "stereo CLAP: 2 in, 2 out, 64 parameters" ||
+grep -q '^CLAP|Lintaq EQ stereo|2:2|0:0|65:0|' <<<"$scan" && pass "stereo CLAP: 2 in, 2 out, 65 parameters" ||
   fail "stereo CLAP not listed as expected"
-grep -q '^CLAP|Lintaq EQ mono|1:1|0:0|64:0|' <<<"$scan" && pass "mono CLAP: 1 in, 1 out, 64 parameters" ||
+grep -q '^CLAP|Lintaq EQ mono|1:1|0:0|65:0|' <<<"$scan" && pass "mono CLAP: 1 in, 1 out, 65 parameters" ||
   fail "mono CLAP not listed as expected"
 
 echo "== lilv (what Qtractor, Ardour and Carla use for LV2)"

@@ -4,7 +4,7 @@
 // alternate between the two and the median of each is reported, with the
 // ratio taken within this one run (the machine is shared and noisy).
 //
-// usage: bench_plugin_vs_library [SECONDS] [BLOCK] [PASSES] [QUALITY] [OVERSAMPLE]
+// usage: bench_plugin_vs_library [SECONDS] [BLOCK] [PASSES] [QUALITY] [OVERSAMPLE] [EVEN_LOAD]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -37,15 +37,17 @@ int main(int argc, char **argv)
     const int passes = argc > 3 ? std::atoi(argv[3]) : 5;
     const int quality = argc > 4 ? std::atoi(argv[4]) : 2;
     const bool oversample = argc > 5 && std::atoi(argv[5]) != 0;
+    const bool evenLoad = argc <= 6 || std::atoi(argv[6]) != 0; // the plugin's default
     const int rate = 48000;
     Values x = busy(Variant::stereo, quality);
     x[kOversample] = oversample ? 1.0f : 0.0f;
+    x[kEvenLoad] = evenLoad ? 1.0f : 0.0f;
     const Channels signal = testSignal(2, static_cast<size_t>(seconds * rate), 0, rate);
 
     std::vector<double> library, plugin;
     for (int pass = 0; pass < passes; ++pass) {
         {
-            PeqInstance *e = LintaqInit(quality, 1);
+            PeqInstance *e = newEngine(quality, evenLoad, true);
             const PeqParams p = engineParams(x, rate);
             LintaqSetPar(e, &p);
             Channels io = signal;
@@ -73,8 +75,8 @@ int main(int argc, char **argv)
         }
     }
     const double perMinute = 60.0 / seconds;
-    std::printf("quality %d, oversample %d, %g s stereo at %d Hz, blocks of %u, median of %d passes\n", quality,
-                oversample ? 1 : 0, seconds, rate, block, passes);
+    std::printf("quality %d, oversample %d, even load %d, %g s stereo at %d Hz, blocks of %u, median of %d passes\n",
+                quality, oversample ? 1 : 0, evenLoad ? 1 : 0, seconds, rate, block, passes);
     std::printf("library direct: %.3f s CPU per minute of audio\n", median(library) * perMinute);
     std::printf("CLAP plugin:    %.3f s CPU per minute of audio\n", median(plugin) * perMinute);
     std::printf("plugin / library: %.4f (ratio of medians)\n", median(plugin) / median(library));

@@ -12,6 +12,9 @@
 // the output is silent, then it carries the input from the switch on), and
 // the host is told the new latency.
 //
+// The even-load switch works the same way: each mode has instances of both
+// kinds (see createEngine), and a change switches between them.
+//
 // Oversampling can change inside a running instance, but the engine then
 // rebuilds its frames and the output dips for about a frame. So each mode
 // has a second instance: a switch starts it with the new setting, both run
@@ -48,9 +51,19 @@ constexpr uint32_t kChunk = 256;         // samples per step while two paths run
 constexpr int64_t kFadeLength = 4096;    // samples of the oversampling crossfade
 constexpr float kBypassStep = 1.0f / 1024; // bypass fades over 1024 samples
 
+// An engine choice is a quality mode and a kind of instance: the even-load
+// kind adds a hop of latency, so, like a mode, it is fixed per instance and
+// a change switches instances. Choices 0..3 are the modes on the plain kind,
+// 4..7 the same modes on the even-load kind.
+constexpr int kChoiceCount = 2 * kModeCount;
+constexpr int choiceOf(int mode, bool evenLoad) { return mode + (evenLoad ? kModeCount : 0); }
+
 // Every engine instance the plugin uses is made here, so how instances are
 // created (and so their latency) is decided in one place.
-PeqInstance *createEngine(int mode) { return LintaqInit(mode, kChannels == 2 ? 1 : 0); }
+PeqInstance *createEngine(int choice)
+{
+    return newEngine(choice % kModeCount, choice >= kModeCount, kChannels == 2);
+}
 
 // Silence fed to an instance after it is left: twice its latency. Within one
 // latency the audio it held has come out; the second lets its bands' carried
@@ -106,13 +119,13 @@ public:
     {
         for (uint32_t i = 0; i < kParamCount; ++i)
             fValues[i] = paramRange(kVariant, i).def;
-        for (int m = 0; m < kModeCount; ++m) {
+        for (int m = 0; m < kChoiceCount; ++m) {
             for (int s = 0; s < kSlots; ++s)
                 fEngine[m][s] = createEngine(m);
             fLatency[m] = LintaqGetLatency(fEngine[m][0]);
         }
-        fMode = kDefaultMode;
-        setLatency(static_cast<uint32_t>(fLatency[fMode]));
+        fChoice = choiceOf(kDefaultMode, true);
+        setLatency(static_cast<uint32_t>(fLatency[fChoice]));
     }
 
     ~LintaqEq() override
@@ -168,10 +181,11 @@ protected:
             p.name = "Quality";
             p.description = "Lookahead per frame: more holds longer band responses (low, narrow bands) at the "
                             "cost of latency. A change restarts the output from silence.";
-            static char text[kModeCount][64];
+            static char text[kModeCount][80];
             Label labels[kModeCount];
             for (int m = 0; m < kModeCount; ++m) {
-                std::snprintf(text[m], sizeof text[m], "%d: %d samples latency", m, fLatency[m]);
+                std::snprintf(text[m], sizeof text[m], "%d: %d samples latency (%d with even load)", m,
+                              fLatency[choiceOf(m, false)], fLatency[choiceOf(m, true)]);
                 labels[m] = {m, text[m]};
             }
             setLabels(p, labels, kModeCount);
@@ -181,6 +195,13 @@ protected:
             p.name = "2x oversampling";
             p.description = "Below 64 kHz, filter at twice the rate so bands near the top keep their shape. "
                             "Latency does not change; a switch crossfades.";
+            return;
+        case kEvenLoad:
+            p.name = "Even CPU load, +2048 samples latency";
+            p.shortName = "Even load";
+            p.description = "Spreads each frame's filtering over the following host blocks, so every block "
+                            "costs about the same, for 2048 more samples of latency. The sound is the same. "
+                            "A change restarts the output from silence.";
             return;
         case kTrim:
             p.name = "Output trim";
@@ -240,8 +261,11 @@ protected:
         if (index >= kPresetCount)
             return;
         const Preset &p = kPresets[index];
+        // A preset is a sound: the host's bypass and the choice of engine
+        // kind are not part of it and stay as they are.
         for (uint32_t i = 0; i < kParamCount; ++i)
-            fValues[i] = paramRange(kVariant, i).def;
+            if (i != kBypass && i != kEvenLoad)
+                fValues[i] = paramRange(kVariant, i).def;
         fValues[kQuality] = static_cast<float>(p.quality);
         fValues[kOversample] = p.oversample ? 1.0f : 0.0f;
         for (int k = 0; k < p.bandCount; ++k) {
@@ -260,7 +284,7 @@ protected:
     // to a state with no trace of earlier audio.
     void activate() override
     {
-        for (int m = 0; m < kModeCount; ++m)
+        for (int m = 0; m < kChoiceCount; ++m)
             for (int s = 0; s < kSlots; ++s) {
                 if (fUsed[m][s] || fEngine[m][s] == nullptr) {
                     LintaqExit(fEngine[m][s]);
@@ -283,14 +307,14 @@ protected:
         fBlockLimit = getBufferSize() > 0 ? getBufferSize() : 1;
         fBypassMix = fValues[kBypass] > 0.5f ? 1.0f : 0.0f;
 
-        fMode = static_cast<int>(fValues[kQuality]);
+        fChoice = choiceOf(static_cast<int>(fValues[kQuality]), fValues[kEvenLoad] > 0.5f);
         fSlot = 0;
         fOversample = fValues[kOversample] > 0.5f;
         fFading = false;
         fFresh = true;
         fGain = targetGain();
         fChanged = true;
-        setLatency(static_cast<uint32_t>(fLatency[fMode]));
+        setLatency(static_cast<uint32_t>(fLatency[fChoice]));
     }
 
     void sampleRateChanged(double) override { fChanged = true; }
@@ -332,8 +356,8 @@ private:
         if (fFading)
             done = runFade(outputs, frames);
         if (done < frames) {
-            processEngine(fEngine[fMode][fSlot], outputs, done, frames - done);
-            fUsed[fMode][fSlot] = true;
+            processEngine(fEngine[fChoice][fSlot], outputs, done, frames - done);
+            fUsed[fChoice][fSlot] = true;
         }
         applyBypass(outputs, frames);
         applyTrim(outputs, frames);
@@ -358,7 +382,7 @@ private:
         const float target = fValues[kBypass] > 0.5f ? 1.0f : 0.0f;
         if (fBypassMix == 0.0f && target == 0.0f)
             return;
-        const size_t back = fRingMask + 1 - static_cast<size_t>(fLatency[fMode]);
+        const size_t back = fRingMask + 1 - static_cast<size_t>(fLatency[fChoice]);
         for (uint32_t i = 0; i < frames; ++i) {
             if (fBypassMix != target)
                 fBypassMix = target > fBypassMix ? std::fmin(target, fBypassMix + kBypassStep)
@@ -394,13 +418,13 @@ private:
         fParams.sampleRate = rate >= 1.0 && rate <= 2147483647.0 ? static_cast<int32_t>(std::lround(rate)) : 48000;
         fParams.noise = 0; // see the README: reproducible output
         fWantOversample = fValues[kOversample] > 0.5f;
-        fWantMode = static_cast<int>(fValues[kQuality]);
+        fWantChoice = choiceOf(static_cast<int>(fValues[kQuality]), fValues[kEvenLoad] > 0.5f);
     }
 
     int freeSlot(int mode) const
     {
         for (int s = 0; s < kSlots; ++s)
-            if (fDrainLeft[mode][s] == 0 && !(mode == fMode && (s == fSlot || (fFading && s == fFadeSlot))))
+            if (fDrainLeft[mode][s] == 0 && !(mode == fChoice && (s == fSlot || (fFading && s == fFadeSlot))))
                 return s;
         return -1;
     }
@@ -418,33 +442,33 @@ private:
         // Before the first sample there is nothing to fade from or flush.
         if (fFresh) {
             fFresh = false;
-            fMode = fWantMode;
+            fChoice = fWantChoice;
             fOversample = fWantOversample;
-            setLatency(static_cast<uint32_t>(fLatency[fMode]));
+            setLatency(static_cast<uint32_t>(fLatency[fChoice]));
             return true;
         }
-        if (fWantMode != fMode) {
-            const int s = freeSlot(fWantMode);
+        if (fWantChoice != fChoice) {
+            const int s = freeSlot(fWantChoice);
             if (s < 0)
                 return false;
-            leave(fMode, fSlot);
+            leave(fChoice, fSlot);
             if (fFading)
-                leave(fMode, fFadeSlot);
+                leave(fChoice, fFadeSlot);
             fFading = false;
-            fMode = fWantMode;
+            fChoice = fWantChoice;
             fSlot = s;
             fOversample = fWantOversample;
-            setLatency(static_cast<uint32_t>(fLatency[fMode]));
+            setLatency(static_cast<uint32_t>(fLatency[fChoice]));
             return true;
         }
         if (!fFading && fWantOversample != fOversample) {
-            const int s = freeSlot(fMode);
+            const int s = freeSlot(fChoice);
             if (s < 0)
                 return false;
             fFading = true;
             fFadeSlot = s;
             fFadeOversample = fWantOversample;
-            fFadeWait = drainLength(fLatency[fMode]);
+            fFadeWait = drainLength(fLatency[fChoice]);
             fFadePos = 0;
             return true;
         }
@@ -454,10 +478,10 @@ private:
     void sendParams()
     {
         fParams.oversample = fOversample ? 1u : 0u;
-        LintaqSetPar(fEngine[fMode][fSlot], &fParams);
+        LintaqSetPar(fEngine[fChoice][fSlot], &fParams);
         if (fFading) {
             fParams.oversample = fFadeOversample ? 1u : 0u;
-            LintaqSetPar(fEngine[fMode][fFadeSlot], &fParams);
+            LintaqSetPar(fEngine[fChoice][fFadeSlot], &fParams);
         }
     }
 
@@ -478,8 +502,8 @@ private:
     // samples it produced: all of them, or those up to the fade's end.
     uint32_t runFade(float **outputs, uint32_t frames)
     {
-        PeqInstance *from = fEngine[fMode][fSlot], *to = fEngine[fMode][fFadeSlot];
-        fUsed[fMode][fSlot] = fUsed[fMode][fFadeSlot] = true;
+        PeqInstance *from = fEngine[fChoice][fSlot], *to = fEngine[fChoice][fFadeSlot];
+        fUsed[fChoice][fSlot] = fUsed[fChoice][fFadeSlot] = true;
         float *next[kChannels];
         for (int c = 0; c < kChannels; ++c)
             next[c] = fNext[c];
@@ -505,7 +529,7 @@ private:
                 for (; i < n; ++i)
                     for (int c = 0; c < kChannels; ++c)
                         outputs[c][pos + i] = next[c][i];
-                leave(fMode, fSlot);
+                leave(fChoice, fSlot);
                 fSlot = fFadeSlot;
                 fOversample = fFadeOversample;
                 fFading = false;
@@ -533,7 +557,7 @@ private:
 
     void drainLeftPaths(uint32_t frames)
     {
-        for (int m = 0; m < kModeCount; ++m)
+        for (int m = 0; m < kChoiceCount; ++m)
             for (int s = 0; s < kSlots; ++s) {
                 if (fDrainLeft[m][s] == 0)
                     continue;
@@ -557,14 +581,14 @@ private:
     bool fChanged = true;
     PeqParams fParams{};
     bool fWantOversample = false;
-    int fWantMode = kDefaultMode;
+    int fWantChoice = choiceOf(kDefaultMode, true);
 
-    PeqInstance *fEngine[kModeCount][kSlots] = {};
-    int fLatency[kModeCount] = {};
-    bool fUsed[kModeCount][kSlots] = {};       // has taken samples since it was created
-    int64_t fDrainLeft[kModeCount][kSlots] = {}; // silence still to feed after being left
+    PeqInstance *fEngine[kChoiceCount][kSlots] = {};
+    int fLatency[kChoiceCount] = {};
+    bool fUsed[kChoiceCount][kSlots] = {};       // has taken samples since it was created
+    int64_t fDrainLeft[kChoiceCount][kSlots] = {}; // silence still to feed after being left
 
-    int fMode = kDefaultMode, fSlot = 0; // the path whose output run() gives
+    int fChoice = choiceOf(kDefaultMode, true), fSlot = 0; // the path whose output run() gives
     bool fOversample = false;
     bool fFading = false;
     bool fFresh = true; // activated, no sample processed yet

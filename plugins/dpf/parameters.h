@@ -29,7 +29,8 @@ enum Param : uint32_t {
     kFirstBand = 2,
     kTrim = kFirstBand + LINTAQ_BANDS * kBandFields, // 62
     kBypass = kTrim + 1,
-    kParamCount = kBypass + 1, // 64
+    kEvenLoad = kBypass + 1,
+    kParamCount = kEvenLoad + 1, // 65
 };
 
 // A value for every parameter, in table order.
@@ -94,6 +95,7 @@ inline constexpr Range paramRange(Variant v, uint32_t p)
     case kOversample: return {0, 1, 0, Kind::toggle};
     case kTrim: return {-kMaxTrim, kMaxTrim, 0, Kind::real};
     case kBypass: return {0, 1, 0, Kind::toggle};
+    case kEvenLoad: return {0, 1, 1, Kind::toggle};
     default: break;
     }
     if (!isBandParam(p))
@@ -137,10 +139,20 @@ inline std::string paramSymbol(uint32_t p)
     case kOversample: return "oversample";
     case kTrim: return "trim";
     case kBypass: return "bypass";
+    case kEvenLoad: return "even_load";
     default: break;
     }
     static const char *const field[kBandFields] = {"enable", "type", "freq", "gain", "q"};
     return "band" + std::to_string(bandOf(p) + 1) + "_" + field[fieldOf(p)];
+}
+
+// The engine instance a setting runs on. The even-load kind spreads each
+// frame's filtering over the host blocks of the next hop, so a DAW's load
+// meter (which shows the dearest block) reads the average, for one more hop
+// (2048 samples) of latency; its output is otherwise the same, bit for bit.
+inline PeqInstance *newEngine(int mode, bool evenLoad, bool stereo)
+{
+    return evenLoad ? LintaqInitSmooth(mode, stereo ? 1 : 0) : LintaqInit(mode, stereo ? 1 : 0);
 }
 
 } // namespace lintaq_plugin

@@ -66,9 +66,10 @@ inline PeqParams engineParams(const Values &x, int rate)
     return p;
 }
 
-inline int modeLatency(int mode)
+// The plugins run the even-load kind unless told otherwise.
+inline int modeLatency(int mode, bool evenLoad = true)
 {
-    PeqInstance *e = LintaqInit(mode, 0);
+    PeqInstance *e = newEngine(mode, evenLoad, false);
     const int latency = LintaqGetLatency(e);
     LintaqExit(e);
     return latency;
@@ -77,7 +78,7 @@ inline int modeLatency(int mode)
 // The library called directly, the whole input in one block.
 inline Channels libraryOutput(const Values &x, int rate, Channels io)
 {
-    PeqInstance *e = LintaqInit(static_cast<int>(x[kQuality]), io.size() == 2 ? 1 : 0);
+    PeqInstance *e = newEngine(static_cast<int>(x[kQuality]), x[kEvenLoad] > 0.5f, io.size() == 2);
     const PeqParams p = engineParams(x, rate);
     LintaqSetPar(e, &p);
     const int n = static_cast<int>(io[0].size());

@@ -63,6 +63,7 @@ TEST(ClapPlugin, OutputEqualsTheLibrarysBitForBit)
         for (int rate : {44100, 48000}) {
             Values x = busy(v, 3);
             x[kOversample] = rate == 44100 ? 1.0f : 0.0f;
+            x[kEvenLoad] = v == Variant::mono && rate == 48000 ? 0.0f : 1.0f; // both kinds of engine
             const Channels in = testSignal(channelsOf(v), static_cast<size_t>(modeLatency(3)) + 9000, 100, rate);
             // An odd block size, so blocks never line up with the engine's hops.
             expectSameBits(runClap(v, x, rate, in, 1000 - 3), libraryOutput(x, rate, in), "busy setting");
@@ -71,25 +72,30 @@ TEST(ClapPlugin, OutputEqualsTheLibrarysBitForBit)
 
 TEST(ClapPlugin, ImpulsePeaksAtTheReportedLatencyInEveryMode)
 {
-    for (int mode = 0; mode < kModeCount; ++mode) {
-        const int rate = mode % 2 ? 44100 : 48000;
-        ClapModule module(clapPath(Variant::stereo));
-        ClapInstance p(module);
-        ASSERT_NE(p.plugin, nullptr);
-        Values x = defaults(Variant::stereo);
-        x[kQuality] = static_cast<float>(mode);
-        x[bandParam(4, kEnable)] = LINTAQ_BOTH; // a gentle bell keeps the peak where it is
-        x[bandParam(4, kGain)] = 3;
-        p.setAll(x);
-        p.flush();
-        ASSERT_TRUE(p.activate(rate));
-        const uint32_t latency = p.reportedLatency();
-        EXPECT_EQ(latency, static_cast<uint32_t>(modeLatency(mode))) << "mode " << mode;
-        Channels io = impulse(2, latency + 3000, 0);
-        p.process(io, 512);
-        EXPECT_EQ(peakIndex(io[0]), latency) << "mode " << mode;
-        EXPECT_EQ(peakIndex(io[1]), latency) << "mode " << mode;
-    }
+    for (int mode = 0; mode < kModeCount; ++mode)
+        for (bool evenLoad : {false, true}) {
+            const int rate = mode % 2 ? 44100 : 48000;
+            ClapModule module(clapPath(Variant::stereo));
+            ClapInstance p(module);
+            ASSERT_NE(p.plugin, nullptr);
+            Values x = defaults(Variant::stereo);
+            x[kQuality] = static_cast<float>(mode);
+            x[kEvenLoad] = evenLoad ? 1.0f : 0.0f;
+            x[bandParam(4, kEnable)] = LINTAQ_BOTH; // a gentle bell keeps the peak where it is
+            x[bandParam(4, kGain)] = 3;
+            p.setAll(x);
+            p.flush();
+            ASSERT_TRUE(p.activate(rate));
+            const uint32_t latency = p.reportedLatency();
+            EXPECT_EQ(latency, static_cast<uint32_t>(modeLatency(mode, evenLoad))) << "mode " << mode;
+            if (evenLoad) {
+                EXPECT_EQ(latency, static_cast<uint32_t>(modeLatency(mode, false)) + 2048) << "mode " << mode;
+            }
+            Channels io = impulse(2, latency + 3000, 0);
+            p.process(io, 512);
+            EXPECT_EQ(peakIndex(io[0]), latency) << "mode " << mode;
+            EXPECT_EQ(peakIndex(io[1]), latency) << "mode " << mode;
+        }
 }
 
 TEST(ClapPlugin, QualityChangeWhileRunningTellsTheHostTheNewLatency)
@@ -110,6 +116,24 @@ TEST(ClapPlugin, QualityChangeWhileRunningTellsTheHostTheNewLatency)
     // The new instance starts from silence: the impulse sent after the
     // switch comes out exactly at the new latency.
     EXPECT_EQ(peakIndex(after[0]), static_cast<size_t>(modeLatency(3)));
+}
+
+TEST(ClapPlugin, EvenLoadSwitchWhileRunningTellsTheHostTheNewLatency)
+{
+    ClapModule module(clapPath(Variant::stereo));
+    ClapInstance p(module);
+    ASSERT_NE(p.plugin, nullptr);
+    ASSERT_TRUE(p.activate(48000));
+    Channels warm = impulse(2, 3000, 0);
+    p.process(warm, 128);
+    ASSERT_EQ(p.reportedLatency(), static_cast<uint32_t>(modeLatency(kDefaultMode, true)));
+    p.restartRequested = false;
+    p.set(kEvenLoad, 0);
+    Channels after = impulse(2, static_cast<size_t>(modeLatency(kDefaultMode)) + 1000, 0);
+    p.process(after, 128);
+    EXPECT_EQ(p.reportedLatency(), static_cast<uint32_t>(modeLatency(kDefaultMode, false)));
+    EXPECT_TRUE(p.restartRequested);
+    EXPECT_EQ(peakIndex(after[0]), static_cast<size_t>(modeLatency(kDefaultMode, false)));
 }
 
 TEST(ClapPlugin, SavedStateRestoresEveryParameterAndTheOutput)
@@ -180,7 +204,7 @@ TEST(ClapPlugin, ManyEventsInOneBlockTakeEffectOnceAtItsStart)
     }
     p.process(second, block);
 
-    PeqInstance *e = LintaqInit(3, 1);
+    PeqInstance *e = newEngine(3, x[kEvenLoad] > 0.5f, true);
     PeqParams pp = engineParams(x, 48000);
     Channels want = in;
     LintaqSetPar(e, &pp);
@@ -272,7 +296,7 @@ TEST(ClapPlugin, OversamplingSwitchIsAGaplessCrossfadeWithoutOvershoot)
     }
 
     // The same switch made on a running engine dips: the test can see it.
-    PeqInstance *e = LintaqInit(3, 1);
+    PeqInstance *e = newEngine(3, x[kEvenLoad] > 0.5f, true);
     PeqParams pp = engineParams(x, rate);
     LintaqSetPar(e, &pp);
     Channels direct = sine;
