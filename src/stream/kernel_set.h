@@ -17,8 +17,8 @@ enum class KernelSet {
     neon    // AArch64: 2 doubles wide
 };
 
-inline constexpr KernelSet kAllKernelSets[] = {KernelSet::plain, KernelSet::scalar, KernelSet::sse2,
-                                               KernelSet::avx2,  KernelSet::avx512, KernelSet::neon};
+constexpr KernelSet kAllKernelSets[] = {KernelSet::plain, KernelSet::scalar, KernelSet::sse2,
+                                        KernelSet::avx2,  KernelSet::avx512, KernelSet::neon};
 
 // Whether this processor can run the set.
 bool kernelSetAvailable(KernelSet set);
