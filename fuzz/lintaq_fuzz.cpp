@@ -249,7 +249,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
     // Every kernel set this processor runs gets hostile input too.
-    const auto set = static_cast<lintaq::KernelSet>(in.ConsumeIntegralInRange(0, 4));
+    constexpr int kSets = static_cast<int>(sizeof lintaq::kAllKernelSets / sizeof lintaq::kAllKernelSets[0]);
+    const lintaq::KernelSet set = lintaq::kAllKernelSets[in.ConsumeIntegralInRange(0, kSets - 1)];
     lintaq::forceKernelSet(lintaq::kernelSetAvailable(set) ? set : lintaq::KernelSet::plain);
     Session s;
     s.create(in);

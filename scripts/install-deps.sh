@@ -12,6 +12,7 @@ packages=(
   python3-dask python3-distributed libcli11-dev
   libmpfr-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
+  g++-aarch64-linux-gnu qemu-user googletest
   clang libclang-rt-14-dev libfuzzer-14-dev
 )
 # With --bench, also the peer LV2 equalisers that bench/lv2_host/run_compare.sh

@@ -68,7 +68,8 @@ TEST(BandCascade, InterleavedEqualsBandByBandBitForBit)
         }
 }
 
-constexpr KernelSet kFastSets[] = {KernelSet::scalar, KernelSet::sse2, KernelSet::avx2, KernelSet::avx512};
+constexpr KernelSet kFastSets[] = {KernelSet::scalar, KernelSet::sse2, KernelSet::avx2, KernelSet::avx512,
+                                   KernelSet::neon};
 
 float sample(std::mt19937 &rng, bool hostile)
 {

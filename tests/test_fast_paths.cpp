@@ -228,7 +228,8 @@ const Scenario kScenarios[] = {
 };
 
 constexpr lintaq::KernelSet kFastSets[] = {lintaq::KernelSet::scalar, lintaq::KernelSet::sse2,
-                                           lintaq::KernelSet::avx2, lintaq::KernelSet::avx512};
+                                           lintaq::KernelSet::avx2,   lintaq::KernelSet::avx512,
+                                           lintaq::KernelSet::neon};
 
 class FastPaths : public ::testing::TestWithParam<std::tuple<lintaq::KernelSet, size_t>> {};
 

@@ -141,7 +141,7 @@ void kernelSets(benchmark::State &state)
 }
 BENCHMARK(kernelSets)
     ->ArgNames({"set", "mode"})
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {0, 3}})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 3}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
 

@@ -34,15 +34,6 @@ void runFrame(float *frame, Kernel kernel, double *state, int headLen, int tailL
 
 } // namespace
 
-void runPeakSection(float *samples, int count, Direction direction, double d, double c, double v,
-                    double &s0, double &s1)
-{
-    PeakKernel kernel(d, c, v, s0, s1);
-    runKernel(samples, count, direction, kernel);
-    s0 = kernel.s0;
-    s1 = kernel.s1;
-}
-
 void runPeakFrame(float *frame, const PeqBandState &band, double *state, int headLen, int tailLen,
                   Direction direction)
 {

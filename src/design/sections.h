@@ -10,11 +10,6 @@ namespace lintaq {
 
 enum class Direction { forward, backward };
 
-// Allpass-based peak: y = x + h*(x - A(z)x), h = (V-1)/2. Runs over count
-// samples from the first (forward) or from the last (backward).
-void runPeakSection(float *samples, int count, Direction direction, double d, double c, double v,
-                    double &s0, double &s1);
-
 // Forward: from the carried pair, store the (flushed) pair after headLen
 // samples, continue to the frame end. Backward: all headLen + tailLen
 // samples from the last, from zero state, storing nothing.

@@ -23,14 +23,6 @@ constexpr double kRelErr = 0x1p-80; // far above the double-double path's real e
 constexpr double kInf = __builtin_inf();
 constexpr double k64ByLn2 = 0x1.71547652b82fep+6;
 
-double powerOfTwo(int e) // 2^e for -1022 <= e <= 1023
-{
-    const uint64_t bits = static_cast<uint64_t>(e + 1023) << 52;
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
-
 // e^y for a double-double y in (-708, 709), whose result is normal; false
 // when the rounding stays undecided.
 bool expFast(DoubleDouble y, double &out)

@@ -10,14 +10,6 @@ __extension__ typedef unsigned __int128 U128;
 
 constexpr int kWords = 5;
 
-double powerOfTwo(int e) // 2^e for -1022 <= e <= 1023
-{
-    const uint64_t bits = static_cast<uint64_t>(e + 1023) << 52;
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
-
 // Unsigned product of two magnitudes, rounded down to 256 fraction bits.
 Wide mulMagnitudes(const Wide &a, const Wide &b)
 {

@@ -6,8 +6,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace lintaq::maths {
+
+// 2^e for -1022 <= e <= 1023, exactly (the exponent field written directly).
+inline double powerOfTwo(int e)
+{
+    const uint64_t bits = static_cast<uint64_t>(e + 1023) << 52;
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
 
 struct Wide {
     uint64_t w[5]; // w[0]: integer part (signed); w[1..4]: fraction

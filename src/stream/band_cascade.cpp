@@ -69,7 +69,12 @@ template <bool Forward, typename... Kernels, size_t... Stage>
         for (int s = 1; s < depth; ++s)
             at(t - s) = waiting[s];
     }
-    for (; t < length + depth - 1; ++t)
+    // Here t == length, whichever way the run began, and the later stages
+    // need depth - 1 more steps to finish the last sample. Counting those steps,
+    // rather than comparing t with length + depth - 1, leaves no sum that
+    // could overflow for the compiler to doubt (lengths are a frame's, a
+    // few thousand samples, so it never could).
+    for (int drain = 0; drain < depth - 1; ++drain, ++t)
         (stepIfInside(kernels, t - static_cast<int>(Stage)), ...);
 }
 

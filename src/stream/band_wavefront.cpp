@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "design/section_kernels.h"
+#include "stream/vector_kernels.h"
 
 namespace lintaq {
 
@@ -12,11 +13,6 @@ namespace {
 
 using simd::LanePlan;
 using simd::LaneState;
-
-int vectorWidth(KernelSet set)
-{
-    return set == KernelSet::avx512 ? 8 : set == KernelSet::avx2 ? 4 : 2;
-}
 
 void fillLane(LanePlan &plan, int lane, const PeqBandState &band, int bandIndex)
 {
@@ -110,17 +106,6 @@ void makePlan(LanePlan &plan, LaneState &state, const CascadeChain *chains, int 
         plan.kind[v] = kindOf(plan, used, v * width, width);
 }
 
-void runSteps(KernelSet set, const LanePlan &plan, LaneState &state, int from, int to, bool starting)
-{
-    if (from >= to)
-        return;
-    switch (set) {
-    case KernelSet::avx512: simd::runLaneStepsAvx512(plan, state, from, to, starting); break;
-    case KernelSet::avx2: simd::runLaneStepsAvx2(plan, state, from, to, starting); break;
-    default: simd::runLaneStepsSse2(plan, state, from, to, starting); break;
-    }
-}
-
 // Band k of every chain has just finished its hop: store its carried state
 // as the scalar frame driver does (a peak's flushed) and go on from there.
 void saveBand(const LanePlan &plan, LaneState &state, const CascadeChain *chains, int k)
@@ -155,12 +140,12 @@ void startWave(WaveRun &run, const CascadeChain *chains, int chainCount, int len
                KernelSet set, int handOverAt, HandOver handOver)
 {
     assert(chainCount >= 1 && chainCount <= simd::kMaxChains);
-    makePlan(run.plan, run.state, chains, chainCount, vectorWidth(set), set == KernelSet::avx512, length,
-             direction);
+    const VectorKernels &kernels = *vectorKernels(set);
+    makePlan(run.plan, run.state, chains, chainCount, kernels.width, kernels.permutes, length, direction);
     int longest = 0;
     for (int ch = 0; ch < chainCount; ++ch)
         longest = std::max(longest, chains[ch].count);
-    run.set = set;
+    run.laneSteps = kernels.laneSteps;
     run.handOver = handOver;
     // Until step `settled` some lanes wait for their first sample; the last
     // band's last sample is done at step `end` - 1.
@@ -195,7 +180,8 @@ bool continueWave(WaveRun &run, const CascadeChain *chains, int maxSteps)
             stop = std::min(stop, run.settled);
         if (run.handedOver < run.longest)
             stop = std::min(stop, run.handOverAt + kWavefrontSkew * run.handedOver);
-        runSteps(run.set, run.plan, run.state, run.t, stop, run.t < run.settled);
+        if (run.t < stop)
+            run.laneSteps(run.plan, run.state, run.t, stop, run.t < run.settled);
         run.t = stop;
     }
     return run.t >= run.end;
@@ -203,7 +189,8 @@ bool continueWave(WaveRun &run, const CascadeChain *chains, int maxSteps)
 
 int waveVectors(const CascadeChain *chains, int chainCount, KernelSet set)
 {
-    return vectorsNeeded(chains, chainCount, vectorWidth(set), set == KernelSet::avx512);
+    const VectorKernels &kernels = *vectorKernels(set);
+    return vectorsNeeded(chains, chainCount, kernels.width, kernels.permutes);
 }
 
 void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int tailLen,

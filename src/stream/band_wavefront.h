@@ -26,7 +26,7 @@ struct CascadeChain {
 
 // Runs the bands of up to two chains, forwards (from their carried states,
 // saved after headLen samples) or backwards from zero state, with the
-// vector instructions of `set` (sse2, avx2 or avx512).
+// vector instructions of `set` (one with a record in vector_kernels.h).
 void runWavefront(const CascadeChain *chains, int chainCount, int headLen, int tailLen,
                   Direction direction, KernelSet set);
 
@@ -47,7 +47,7 @@ enum class HandOver {
 struct WaveRun {
     alignas(64) simd::LanePlan plan;
     alignas(64) simd::LaneState state;
-    KernelSet set;
+    void (*laneSteps)(const simd::LanePlan &, simd::LaneState &, int, int, bool); // the set's
     HandOver handOver;
     int t, settled, end, handOverAt, handedOver, longest;
 };

@@ -1,13 +1,12 @@
-// The wavefront's step loop, written once over the vector operations of
-// design/vector_ops.h. Each instruction set's translation unit defines
-// LINTAQ_VECTOR_ISA, includes this file and instantiates it; everything
-// here has internal linkage so no wider code can be shared by mistake.
+// The wavefront's step loop, written once over an instruction set's vector
+// operations (Ops, see lane_types.h). Each set's translation unit defines
+// Ops, includes this file and instantiates it; everything here has
+// internal linkage so no wider code can be shared by mistake.
 #pragma once
 
 #include <utility>
 
 #include "design/section_lanes.h"
-#include "design/vector_ops.h"
 #include "stream/lane_plan.h"
 #include "stream/lane_types.h"
 

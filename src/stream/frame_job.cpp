@@ -5,6 +5,7 @@
 
 #include "design/section_kernels.h"
 #include "stream/noise.h"
+#include "stream/vector_kernels.h"
 
 namespace lintaq {
 
@@ -200,7 +201,7 @@ void planStage(FrameJob &job, int stage)
 {
     const FrameSetup &s = job.setup;
     const int frameLength = s.headLen + s.tailLen;
-    const bool vectors = s.kernels.set >= KernelSet::sse2;
+    const bool vectors = vectorKernels(s.kernels.set) != nullptr;
     ForwardMemory *memory = stage == 0 ? s.kernels.memory : nullptr;
     const int count = job.chainCount[stage];
     if (memory != nullptr && (!vectors || count == 0))

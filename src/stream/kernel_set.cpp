@@ -2,22 +2,32 @@
 
 #include <atomic>
 
+#include "stream/vector_kernels.h"
+
 namespace lintaq {
+
+// The records this build compiled: the build writes one
+// LINTAQ_VECTOR_SET_BUILT(name) line per kernels_<name>.cpp it compiles.
+#define LINTAQ_VECTOR_SET_BUILT(name) extern const VectorKernels name##Kernels;
+#include "vector_sets_built.inc"
+#undef LINTAQ_VECTOR_SET_BUILT
 
 namespace {
 
+const VectorKernels *const kBuilt[] = {
+#define LINTAQ_VECTOR_SET_BUILT(name) &name##Kernels,
+#include "vector_sets_built.inc"
+#undef LINTAQ_VECTOR_SET_BUILT
+    nullptr};
+
+// The widest set this processor runs; the scalar set where it runs none.
 KernelSet widestAvailable()
 {
-#if defined(__x86_64__) || defined(_M_X64)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
-        return KernelSet::avx512;
-    if (__builtin_cpu_supports("avx2"))
-        return KernelSet::avx2;
-    return KernelSet::sse2;
-#else
-    return KernelSet::scalar;
-#endif
+    const VectorKernels *best = nullptr;
+    for (const VectorKernels *const *k = kBuilt; *k != nullptr; ++k)
+        if ((*k)->available() && (best == nullptr || (*k)->width > best->width))
+            best = *k;
+    return best != nullptr ? best->set : KernelSet::scalar;
 }
 
 // The processor is asked once.
@@ -31,9 +41,20 @@ std::atomic<int> forced{-1};
 
 } // namespace
 
+const VectorKernels *vectorKernels(KernelSet set)
+{
+    for (const VectorKernels *const *k = kBuilt; *k != nullptr; ++k)
+        if ((*k)->set == set)
+            return *k;
+    return nullptr;
+}
+
 bool kernelSetAvailable(KernelSet set)
 {
-    return static_cast<int>(set) <= static_cast<int>(widest());
+    if (set == KernelSet::plain || set == KernelSet::scalar)
+        return true;
+    const VectorKernels *kernels = vectorKernels(set);
+    return kernels != nullptr && kernels->available();
 }
 
 KernelSet activeKernelSet()
@@ -55,6 +76,7 @@ const char *kernelSetName(KernelSet set)
     case KernelSet::sse2: return "sse2";
     case KernelSet::avx2: return "avx2";
     case KernelSet::avx512: return "avx512";
+    case KernelSet::neon: return "neon";
     }
     return "?";
 }

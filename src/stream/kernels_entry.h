@@ -1,32 +1,20 @@
-// The entry points of one instruction set's kernels, named after it
-// (LINTAQ_VECTOR_NAME: Sse2, Avx2 or Avx512). Included once, by the
-// translation unit built for that set.
+// One instruction set's kernels and their record. Included once, last, by
+// the translation unit built for that set, after it has defined its vector
+// operations (struct Ops, see stream/lane_types.h) and LINTAQ_VECTOR_SET,
+// the set's name in KernelSet.
 #include "stream/band_wavefront_steps.h"
-#include "stream/resample.h"
 #include "stream/resample_lanes.h"
+#include "stream/vector_kernels.h"
 
-#define LINTAQ_NAMED2(base, isa) base##isa
-#define LINTAQ_NAMED(base, isa) LINTAQ_NAMED2(base, isa)
+#define LINTAQ_RECORD_NAME2(name) name##Kernels
+#define LINTAQ_RECORD_NAME(name) LINTAQ_RECORD_NAME2(name)
 
-namespace lintaq::simd {
+namespace lintaq {
 
-void LINTAQ_NAMED(runLaneSteps, LINTAQ_VECTOR_NAME)(const LanePlan &plan, LaneState &state, int from, int to,
-                                                    bool starting)
-{
-    runLaneSteps(plan, state, from, to, starting);
-}
+extern const VectorKernels LINTAQ_RECORD_NAME(LINTAQ_VECTOR_SET);
+const VectorKernels LINTAQ_RECORD_NAME(LINTAQ_VECTOR_SET) = {
+    KernelSet::LINTAQ_VECTOR_SET, simd::Ops::width, simd::Ops::permutes, &simd::Ops::available,
+    &simd::runLaneSteps,          &simd::interpolateLanes, &simd::decimateLanes,
+};
 
-int LINTAQ_NAMED(interpolateLanes, LINTAQ_VECTOR_NAME)(float *dest, const float *src, int n, int t,
-                                                       const double *oddByAge, const double *evenByAge,
-                                                       int phaseTaps)
-{
-    return interpolateLanes(dest, src, n, t, oddByAge, evenByAge, phaseTaps);
-}
-
-int LINTAQ_NAMED(decimateLanes, LINTAQ_VECTOR_NAME)(float *dest, const float *src, int outCount, int i,
-                                                    const double *byAge, int taps)
-{
-    return decimateLanes(dest, src, outCount, i, byAge, taps);
-}
-
-} // namespace lintaq::simd
+} // namespace lintaq

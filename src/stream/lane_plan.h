@@ -49,13 +49,6 @@ struct LaneState {
     alignas(64) double recent[kWavefrontSkew][kMaxLanes]; // [0]: the last step
 };
 
-// Steps [from, to) of the wavefront, one function per instruction set.
-// `starting`: some lanes have not reached their first sample yet and must
-// keep their state.
-void runLaneStepsSse2(const LanePlan &plan, LaneState &state, int from, int to, bool starting);
-void runLaneStepsAvx2(const LanePlan &plan, LaneState &state, int from, int to, bool starting);
-void runLaneStepsAvx512(const LanePlan &plan, LaneState &state, int from, int to, bool starting);
-
 } // namespace simd
 
 } // namespace lintaq

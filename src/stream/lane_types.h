@@ -1,8 +1,14 @@
 // The vector type and width of the instruction set a kernels translation
-// unit is built for.
+// unit is built for. That unit defines, before including its kernels,
+// lintaq::simd::(anonymous)::Ops: the vector types Vd (doubles), Vf (the
+// same lanes as floats) and Mask; width and permutes; available(); and the
+// few operations the lane kernels are written over (load, store, set1,
+// add, sub, mul, toFloat, toDouble, addFloat, lessEqual, select,
+// selectFloat, set1Float, extract, loadWiden, loadWidenEveryOther,
+// storeInterleaved, storeNarrow; shiftIn, shiftInTwo and pairAtTop where
+// lanes shift; loadIndex, route, join, lowHalf, highHalf and pair where
+// they permute). Each is the IEEE operation of its scalar counterpart.
 #pragma once
-
-#include "design/vector_ops.h"
 
 // The step loops over a stage's vectors are unrolled so that states and
 // coefficients stay in registers. Sanitizer builds check every access

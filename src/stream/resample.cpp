@@ -3,6 +3,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "stream/vector_kernels.h"
+
 namespace lintaq {
 
 namespace {
@@ -84,12 +86,8 @@ int interpolateFourAtATime(float *dest, const float *src, int n, int t, const Ph
 int interpolateMany(float *dest, const float *src, int n, int t, const PhaseTables &byAge, int phaseTaps,
                     KernelSet set)
 {
-    switch (set) {
-    case KernelSet::avx512: t = simd::interpolateLanesAvx512(dest, src, n, t, byAge.oddByAge, byAge.evenByAge, phaseTaps); break;
-    case KernelSet::avx2: t = simd::interpolateLanesAvx2(dest, src, n, t, byAge.oddByAge, byAge.evenByAge, phaseTaps); break;
-    case KernelSet::sse2: t = simd::interpolateLanesSse2(dest, src, n, t, byAge.oddByAge, byAge.evenByAge, phaseTaps); break;
-    default: break;
-    }
+    if (const VectorKernels *vectors = vectorKernels(set))
+        t = vectors->interpolate(dest, src, n, t, byAge.oddByAge, byAge.evenByAge, phaseTaps);
     return interpolateFourAtATime(dest, src, n, t, byAge, phaseTaps);
 }
 
@@ -157,13 +155,10 @@ void decimate2x(float *dest, const float *src, int outCount, float *history, con
     // From output firstInside on every tap lies in the current buffer.
     const int firstInside = taps / 2;
     int vectorFrom = outCount, vectorTo = outCount;
-    if (set >= KernelSet::sse2 && firstInside < outCount) {
+    const VectorKernels *vectors = vectorKernels(set);
+    if (vectors != nullptr && firstInside < outCount) {
         vectorFrom = firstInside;
-        switch (set) {
-        case KernelSet::avx512: vectorTo = simd::decimateLanesAvx512(dest, src, outCount, vectorFrom, byAge, taps); break;
-        case KernelSet::avx2: vectorTo = simd::decimateLanesAvx2(dest, src, outCount, vectorFrom, byAge, taps); break;
-        default: vectorTo = simd::decimateLanesSse2(dest, src, outCount, vectorFrom, byAge, taps); break;
-        }
+        vectorTo = vectors->decimate(dest, src, outCount, vectorFrom, byAge, taps);
     }
     for (int i = 0; i < outCount; ++i) {
         if (i == vectorFrom)

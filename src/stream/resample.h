@@ -34,21 +34,4 @@ void interpolate2xReference(float *dest, int outCount, const float *src, int n, 
 void decimate2x(float *dest, const float *src, int outCount, float *history, const double *table,
                 int taps, KernelSet set);
 
-namespace simd {
-
-// The outputs whose taps all lie in the current buffer, a vector of them at
-// a time, from output t (or i) on; each returns the first output it left
-// for the one-at-a-time loop. The tables are ordered newest sample first.
-int interpolateLanesSse2(float *dest, const float *src, int n, int t, const double *oddByAge,
-                         const double *evenByAge, int phaseTaps);
-int interpolateLanesAvx2(float *dest, const float *src, int n, int t, const double *oddByAge,
-                         const double *evenByAge, int phaseTaps);
-int interpolateLanesAvx512(float *dest, const float *src, int n, int t, const double *oddByAge,
-                           const double *evenByAge, int phaseTaps);
-int decimateLanesSse2(float *dest, const float *src, int outCount, int i, const double *byAge, int taps);
-int decimateLanesAvx2(float *dest, const float *src, int outCount, int i, const double *byAge, int taps);
-int decimateLanesAvx512(float *dest, const float *src, int outCount, int i, const double *byAge, int taps);
-
-} // namespace simd
-
 } // namespace lintaq

@@ -1,11 +1,10 @@
 // The interpolator's and the decimator's sums for W outputs at once, one
-// output to a lane, written once over design/vector_ops.h. Every lane adds
+// output to a lane, written once over the set's vector operations. Every lane adds
 // its products in the plain loops' order (newest sample first), so the
 // results are theirs bit for bit. Included by the per-instruction-set
 // translation units only.
 #pragma once
 
-#include "design/vector_ops.h"
 #include "stream/lane_types.h"
 
 namespace lintaq::simd {
