@@ -98,42 +98,33 @@ TEST(ClapPlugin, ImpulsePeaksAtTheReportedLatencyInEveryMode)
         }
 }
 
-TEST(ClapPlugin, QualityChangeWhileRunningTellsTheHostTheNewLatency)
+// Quality and the even-load switch both change the latency; either goes to
+// a fresh instance, so an impulse sent after the switch comes out exactly
+// at the new latency.
+TEST(ClapPlugin, LatencyChangeWhileRunningTellsTheHostTheNewLatency)
 {
-    ClapModule module(clapPath(Variant::mono));
-    ClapInstance p(module);
-    ASSERT_NE(p.plugin, nullptr);
-    ASSERT_TRUE(p.activate(48000));
-    Channels io = impulse(1, 4096, 0);
-    p.process(io, 256);
-    EXPECT_EQ(p.reportedLatency(), static_cast<uint32_t>(modeLatency(kDefaultMode)));
-    p.restartRequested = false;
-    p.set(kQuality, 3);
-    Channels after = impulse(1, static_cast<size_t>(modeLatency(3)) + 2000, 0);
-    p.process(after, 256);
-    EXPECT_EQ(p.reportedLatency(), static_cast<uint32_t>(modeLatency(3)));
-    EXPECT_TRUE(p.restartRequested) << "a CLAP plugin must ask for a restart to change its latency";
-    // The new instance starts from silence: the impulse sent after the
-    // switch comes out exactly at the new latency.
-    EXPECT_EQ(peakIndex(after[0]), static_cast<size_t>(modeLatency(3)));
-}
-
-TEST(ClapPlugin, EvenLoadSwitchWhileRunningTellsTheHostTheNewLatency)
-{
-    ClapModule module(clapPath(Variant::stereo));
-    ClapInstance p(module);
-    ASSERT_NE(p.plugin, nullptr);
-    ASSERT_TRUE(p.activate(48000));
-    Channels warm = impulse(2, 3000, 0);
-    p.process(warm, 128);
-    ASSERT_EQ(p.reportedLatency(), static_cast<uint32_t>(modeLatency(kDefaultMode, true)));
-    p.restartRequested = false;
-    p.set(kEvenLoad, 0);
-    Channels after = impulse(2, static_cast<size_t>(modeLatency(kDefaultMode)) + 1000, 0);
-    p.process(after, 128);
-    EXPECT_EQ(p.reportedLatency(), static_cast<uint32_t>(modeLatency(kDefaultMode, false)));
-    EXPECT_TRUE(p.restartRequested);
-    EXPECT_EQ(peakIndex(after[0]), static_cast<size_t>(modeLatency(kDefaultMode, false)));
+    struct Switch {
+        uint32_t param;
+        float value;
+        int newLatency;
+    };
+    for (const Switch &sw : {Switch{kQuality, 3, modeLatency(3)},
+                             Switch{kEvenLoad, 0, modeLatency(kDefaultMode, false)}}) {
+        ClapModule module(clapPath(Variant::stereo));
+        ClapInstance p(module);
+        ASSERT_NE(p.plugin, nullptr);
+        ASSERT_TRUE(p.activate(48000));
+        Channels warm = impulse(2, 4096, 0);
+        p.process(warm, 256);
+        EXPECT_EQ(p.reportedLatency(), static_cast<uint32_t>(modeLatency(kDefaultMode)));
+        p.restartRequested = false;
+        p.set(sw.param, sw.value);
+        Channels after = impulse(2, static_cast<size_t>(sw.newLatency) + 2000, 0);
+        p.process(after, 256);
+        EXPECT_EQ(p.reportedLatency(), static_cast<uint32_t>(sw.newLatency)) << paramSymbol(sw.param);
+        EXPECT_TRUE(p.restartRequested) << "a CLAP plugin must ask for a restart to change its latency";
+        EXPECT_EQ(peakIndex(after[0]), static_cast<size_t>(sw.newLatency)) << paramSymbol(sw.param);
+    }
 }
 
 TEST(ClapPlugin, SavedStateRestoresEveryParameterAndTheOutput)
