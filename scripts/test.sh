@@ -18,7 +18,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 LINTAQ_LIBRARY="$PWD/build/liblintaq.so" LINTAQ_CLI="$PWD/build/tools/lintaq/lintaq" \
   /usr/bin/python3 -m pytest -p no:cacheprovider -q -rs python/tests
 
-# The Windows DLL and the VST3 and CLAP plugins, cross-built: the DLL's
+# The Windows DLL and the LV2, VST3 and CLAP plugins, cross-built: the DLL's
 # export and import tables checked, and the DLL's and the plugins' output
 # under Wine compared byte for byte with the Linux build's.
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DLINTAQ_WERROR=ON -DLINTAQ_BUILD_PLUGINS=ON \

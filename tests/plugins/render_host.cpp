@@ -2,7 +2,8 @@
 // raw output floats, so the Windows build under Wine can be compared byte
 // for byte with the Linux build. Built for both.
 //
-// usage: render_host clap|vst3 mono|stereo PLUGIN_FILE OUT_FILE
+// usage: render_host clap|vst3|lv2 mono|stereo PLUGIN_FILE OUT_FILE
+// (for LV2, the module inside its bundle)
 //
 // Scenes, at 44.1 and 48 kHz: the busy setting with and without
 // oversampling; a quality change and an oversampling crossfade mid-stream;
@@ -12,6 +13,7 @@
 #include <memory>
 
 #include "clap_host.h"
+#include "lv2_direct_host.h"
 #include "vst3_host.h"
 
 namespace {
@@ -24,6 +26,7 @@ struct AnyInstance {
     std::unique_ptr<ClapInstance> clap;
     std::unique_ptr<Vst3Module> vst3Module;
     std::unique_ptr<Vst3Instance> vst3;
+    std::unique_ptr<Lv2DirectInstance> lv2;
     Variant variant;
 
     AnyInstance(const std::string &format, Variant v, const std::string &path, double rate) : variant(v)
@@ -33,6 +36,12 @@ struct AnyInstance {
             clap = std::make_unique<ClapInstance>(*clapModule);
             if (clap->plugin == nullptr || !clap->activate(rate))
                 clap.reset();
+        } else if (format == "lv2") {
+            const size_t slash = path.find_last_of("/\\");
+            const std::string bundle = slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+            lv2 = std::make_unique<Lv2DirectInstance>(path, bundle, v, rate);
+            if (!lv2->ok())
+                lv2.reset();
         } else {
             vst3Module = std::make_unique<Vst3Module>(path);
             vst3 = std::make_unique<Vst3Instance>(*vst3Module);
@@ -40,11 +49,13 @@ struct AnyInstance {
                 vst3.reset();
         }
     }
-    bool ok() const { return clap != nullptr || vst3 != nullptr; }
+    bool ok() const { return clap != nullptr || vst3 != nullptr || lv2 != nullptr; }
     void set(uint32_t index, float value)
     {
         if (clap)
             clap->set(index, value);
+        else if (lv2)
+            lv2->set(index, value);
         else
             vst3->set(index, variant, value);
     }
@@ -52,6 +63,8 @@ struct AnyInstance {
     {
         if (clap)
             clap->process(io, block);
+        else if (lv2)
+            lv2->process(io, block);
         else
             vst3->process(io, static_cast<int32_t>(block));
     }
@@ -69,8 +82,9 @@ bool write(std::FILE *f, const Channels &io)
 
 int main(int argc, char **argv)
 {
-    if (argc != 5 || (std::strcmp(argv[1], "clap") != 0 && std::strcmp(argv[1], "vst3") != 0)) {
-        std::fprintf(stderr, "usage: render_host clap|vst3 mono|stereo PLUGIN_FILE OUT_FILE\n");
+    if (argc != 5 || (std::strcmp(argv[1], "clap") != 0 && std::strcmp(argv[1], "vst3") != 0 &&
+                      std::strcmp(argv[1], "lv2") != 0)) {
+        std::fprintf(stderr, "usage: render_host clap|vst3|lv2 mono|stereo PLUGIN_FILE OUT_FILE\n");
         return 2;
     }
     const std::string format = argv[1], path = argv[3];

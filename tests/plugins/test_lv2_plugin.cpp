@@ -18,6 +18,7 @@
 #include <sndfile.hh>
 
 #include "lv2_host.h"
+#include "lv2_port_layout.h"
 #include "plugin_expect.h"
 #include "presets.h"
 
@@ -121,6 +122,28 @@ TEST(Lv2Bundle, PortsCarryTheParameterTableUnderTheEarlierSymbols)
     }
     for (LilvNode *n : {integer, enumeration, toggled, log, output, latency, enabled})
         lilv_node_free(n);
+}
+
+// The Windows bundles are checked under Wine by a host without lilv, which
+// connects ports by this layout.
+TEST(Lv2Bundle, PortLayoutIsTheOneTheLilvLessHostUses)
+{
+    const char *const in[2][2] = {{"lv2_in", nullptr}, {"lv2_in_l", "lv2_in_r"}};
+    const char *const out[2][2] = {{"lv2_out", nullptr}, {"lv2_out_l", "lv2_out_r"}};
+    for (Variant v : kBoth) {
+        Lv2Instance p(v, 48000);
+        ASSERT_TRUE(p.ok());
+        const int s = v == Variant::stereo ? 1 : 0;
+        for (int c = 0; c < channelsOf(v); ++c) {
+            EXPECT_EQ(p.portIndex(in[s][c]), static_cast<int>(lv2AudioInPort(v, c)));
+            EXPECT_EQ(p.portIndex(out[s][c]), static_cast<int>(lv2AudioOutPort(v, c)));
+        }
+        EXPECT_EQ(p.portIndex("lv2_latency"), static_cast<int>(lv2LatencyPort(v)));
+        for (uint32_t i = 0; i < kParamCount; ++i)
+            EXPECT_EQ(p.portIndex(i == kBypass ? "lv2_enabled" : paramSymbol(i)), static_cast<int>(lv2ControlPort(v, i)))
+                << paramSymbol(i);
+        EXPECT_EQ(lilv_plugin_get_num_ports(p.plugin()), lv2ControlPort(v, kParamCount));
+    }
 }
 
 TEST(Lv2Bundle, TurtleValidatesAgainstTheLv2Schemas)
