@@ -17,6 +17,7 @@
 # Ardour and Qtractor run with configuration and caches of their own in a
 # temporary folder; nothing of the user's is touched.
 set -euo pipefail
+[ -n "${CHECK_HOSTS_TRACE:-}" ] && set -x
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 bash scripts/install-deps.sh
@@ -148,6 +149,141 @@ for track in LV2 VST3; do
 done
 grep -q 'Port symbol="quality" value="3"' "$SESSION_DIR/lintaq.ardour" &&
   pass "Ardour stores the LV2 settings by symbol" || fail "no quality port in the session file"
+
+echo "== Ardour 7 export: an impulse through each plugin lands where it went in"
+# Ardour 7's Lua has no headless import, so the region comes from a take
+# recorded on the dummy backend, whose files are then overwritten (same
+# length) with an impulse at a known frame; the plugins' trim is set to
+# -6 dB so the file shows they ran. Each export runs in a process of
+# its own (Ardour sometimes crashes after an export in a longer run, and
+# often at exit after one: what counts is the file, whole).
+mkdir -p "$work/config/ardour7/export" "$work/export"
+cat >"$work/config/ardour7/export/lintaq-float.preset" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<ExportPreset id="5d1c3c9e-4a57-4c2e-9a43-1e1a7f1e0c01" name="Lintaq float WAV">
+  <ExportFormat id="20b4ab09-6452-4cb3-bd66-b921cdbd2942"/>
+  <ExportFilename>
+    <Folder relative="1" path="export"/>
+    <Field name="label" enabled="1"/>
+  </ExportFilename>
+</ExportPreset>
+EOF
+cat >"$work/record.lua" <<'EOF'
+AudioEngine:set_backend("None (Dummy)", "", "")
+local s = create_session(os.getenv("SESSION_DIR"), "take", 48000)
+assert(s, "no session")
+local t = s:new_audio_track(2, 2, nil, 1, "take", ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true):front()
+t:rec_enable_control():set_value(1, PBD.GroupControlDisposition.NoGroup)
+s:maybe_enable_record(false)
+ARDOUR.LuaAPI.usleep(200000)
+s:request_roll(ARDOUR.TransportRequestSource.TRS_UI)
+ARDOUR.LuaAPI.usleep(2000000)
+s:request_stop(false, false, ARDOUR.TransportRequestSource.TRS_UI)
+ARDOUR.LuaAPI.usleep(1000000)
+s:disable_record(false, false)
+for r in t:playlist():region_list():iter() do
+  print(string.format("region|%d|%d|%d", r:position():samples(), r:start():samples(), r:length():samples()))
+end
+s:save_state("", false, false, false, false, false)
+close_session()
+quit()
+EOF
+cat >"$work/export.lua" <<'EOF'
+AudioEngine:set_backend("None (Dummy)", "", "")
+local s = load_session(os.getenv("SESSION_DIR"), "take")
+assert(s, "cannot open the take session")
+local kind = os.getenv("PLUGIN")
+if kind ~= "none" then
+  local id, type = "urn:lintaq:lv2:stereo", ARDOUR.PluginType.LV2
+  if kind == "VST3" then
+    type = ARDOUR.PluginType.VST3
+    for p in ARDOUR.LuaAPI.list_plugins():iter() do
+      if p.name == "Lintaq EQ stereo" and p.type == ARDOUR.PluginType.VST3 then id = p.unique_id end
+    end
+  end
+  local proc = ARDOUR.LuaAPI.new_plugin(s, id, type, "")
+  assert(not proc:isnil(), "cannot load " .. kind)
+  s:get_tracks():table()[1]:add_processor_by_index(proc, 0, nil, true)
+  -- A -6 dB trim, so the file shows the plugin ran.
+  local plug = proc:to_plugininsert():plugin(0)
+  for i = 0, plug:parameter_count() - 1 do
+    if plug:parameter_label(plug:nth_parameter(i)) == "Output trim" then
+      assert(ARDOUR.LuaAPI.set_processor_param(proc, i, -6), "trim")
+    end
+  end
+  ARDOUR.LuaAPI.usleep(500000)
+  print(string.format("latency|%s|%d", kind, proc:signal_latency()))
+  io.stdout:flush()
+end
+local e = s:simple_export()
+assert(e:set_preset("5d1c3c9e-4a57-4c2e-9a43-1e1a7f1e0c01"), "no export preset")
+e:set_folder(os.getenv("EXPORT_DIR"))
+assert(e:run_export(), "export failed")
+close_session()
+quit()
+EOF
+cat >"$work/wav.py" <<'EOF'
+# impulse FILE FRAME VALUE: zeroes a recorded 32-bit float mono take file,
+# keeping its length, and puts VALUE at FRAME.
+# peaks FILE: the frame count, then each channel's peak frame and value, of
+# a 32-bit float WAV.
+import struct, sys
+def chunks(b):
+    i = 12
+    while i < len(b):
+        n = struct.unpack('<I', b[i + 4:i + 8])[0]
+        yield b[i:i + 4], i + 8, n
+        i += 8 + n + (n & 1)
+b = bytearray(open(sys.argv[2], 'rb').read())
+fmt = next(struct.unpack('<HHIIHH', b[o:o + 16]) for c, o, n in chunks(b) if c == b'fmt ')
+_, o, n = next(c for c in chunks(b) if c[0] == b'data')
+assert fmt[0] in (3, 0xFFFE) and fmt[5] == 32, "not a 32-bit float WAV"
+if sys.argv[1] == "impulse":
+    b[o:o + n] = bytes(n)
+    struct.pack_into('<f', b, o + 4 * int(sys.argv[3]), float(sys.argv[4]))
+    open(sys.argv[2], 'wb').write(b)
+else:
+    x = struct.unpack('<%df' % (n // 4), b[o:o + n])
+    print(len(x) // fmt[1], end=" ")
+    for c in range(fmt[1]):
+        s = x[c::fmt[1]]
+        k = max(range(len(s)), key=lambda j: abs(s[j]))
+        print("%d:%.6f" % (k, s[k]), end=" ")
+    print()
+EOF
+export SESSION_DIR=$work/take EXPORT_DIR=$work/export
+impulseAt=24000
+region=$(timeout 300 ardour7-lua "$work/record.lua" 2>&1 | grep '^region|' || true)
+echo "recorded take (position|start|length): ${region:-none}"
+takes=("$SESSION_DIR"/interchange/*/audiofiles/*%L.wav)
+if [ "$(cut -d'|' -f2,3 <<<"$region")" != "0|0" ] || [ ! -f "${takes[0]}" ]; then
+  fail "Ardour recorded no take at the session start to carry the impulse"
+else
+  python3 "$work/wav.py" impulse "${takes[0]}" $impulseAt 0.5
+  python3 "$work/wav.py" impulse "${takes[0]/\%L.wav/%R.wav}" $impulseAt 0.25
+  for kind in none LV2 VST3; do
+    out=$(PLUGIN=$kind timeout 300 ardour7-lua "$work/export.lua" 2>&1 | grep -E '^latency' || true)
+    if [ ! -f "$EXPORT_DIR/export.wav" ]; then
+      fail "Ardour export with $kind: no file"
+      continue
+    fi
+    peaks=$(python3 "$work/wav.py" peaks "$EXPORT_DIR/export.wav")
+    mv "$EXPORT_DIR/export.wav" "$EXPORT_DIR/$kind.wav"
+    latency=$(grep '^latency|' <<<"$out" | cut -d'|' -f3 || true)
+    echo "$kind: plugin latency ${latency:-none}; exported frames, then peak frame:value per channel: $peaks"
+    # -6 dB through the plugins.
+    [ "$kind" = none ] && wanted="$impulseAt:0.500000 $impulseAt:0.250000" || wanted="$impulseAt:0.250594 $impulseAt:0.125297"
+    if [ "$peaks" != "$(cut -d'|' -f4 <<<"$region") $wanted " ]; then
+      fail "export through $kind: not the take's length, or the impulse moved or changed (wanted $wanted)"
+    elif [ "$kind" = none ]; then
+      pass "export without a plugin: the impulse at frame $impulseAt"
+    elif [ "${latency:-0}" -gt 0 ]; then
+      pass "export through the $kind plugin (latency $latency, trim -6 dB): the impulse at frame $impulseAt"
+    else
+      fail "export through $kind: the plugin reported no latency, so nothing was compensated"
+    fi
+  done
+fi
 
 echo "== A session saved with the earlier hand-written LV2 plugin"
 old=a16eae2 # the last commit with plugins/lv2/
