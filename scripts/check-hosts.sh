@@ -17,7 +17,6 @@
 # Ardour and Qtractor run with configuration and caches of their own in a
 # temporary folder; nothing of the user's is touched.
 set -euo pipefail
-[ -n "${CHECK_HOSTS_TRACE:-}" ] && set -x
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 bash scripts/install-deps.sh
