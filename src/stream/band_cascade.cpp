@@ -4,7 +4,7 @@
 #include <utility>
 #include <variant>
 
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 
 namespace lintaq {
 

@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 #include "stream/vector_kernels.h"
 
 namespace lintaq {

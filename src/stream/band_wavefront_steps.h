@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "design/section_lanes.h"
+#include "filter/section_lanes.h"
 #include "stream/lane_plan.h"
 #include "stream/lane_types.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 #include "stream/noise.h"
 #include "stream/vector_kernels.h"
 

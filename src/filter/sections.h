@@ -4,7 +4,7 @@
 #pragma once
 
 #include "design/band_state.h"
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 
 namespace lintaq {
 
