@@ -15,6 +15,8 @@ def main(path):
     speed, label = {}, "fast"
     hop, silence, sets, automation = [], {}, {}, []
     for run in runs:
+        if run.get("run_type") == "aggregate":
+            continue
         a = args(run["name"])
         if run["name"].startswith("realTime"):
             key = (a["mode"], a["ch"], a["path"], a["noise"])
@@ -22,7 +24,11 @@ def main(path):
             if a["fast"]:
                 label = run.get("label", label)
         elif run["name"].startswith("kernelSets") and "x_realtime" in run:
-            sets.setdefault((a["mode"], -a["ch"]), {})[run.get("label", str(a["set"]))] = run["x_realtime"]
+            # With --benchmark_repetitions, the best repetition: on a shared
+            # machine the others measure the neighbours too.
+            row = sets.setdefault((a["mode"], -a["ch"]), {})
+            name = run.get("label", str(a["set"]))
+            row[name] = max(row.get(name, 0.0), run["x_realtime"])
         elif run["name"].startswith("silenceAfterBurst"):
             silence.setdefault(a["mode"], {})[a["noise"]] = run["x_realtime"]
         elif run["name"].startswith("callCost"):
