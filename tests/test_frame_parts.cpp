@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "design/fade_window.h"
-#include "design/sections.h"
+#include "filter/sections.h"
 #include "stream/frame_chain.h"
 #include "stream/resample_tables.h"
 #include "test_support.h"

@@ -120,7 +120,7 @@ BENCHMARK(realTime)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
 
-// args: kernel set, mode. Stereo, 48 kHz, noise on: what each set gives.
+// args: kernel set, mode, channels. 48 kHz, noise on: what each set gives.
 void kernelSets(benchmark::State &state)
 {
     const auto set = static_cast<KernelSet>(state.range(0));
@@ -132,7 +132,7 @@ void kernelSets(benchmark::State &state)
     lintaq::forceKernelSet(set);
     state.SetLabel(lintaq::kernelSetName(set));
     constexpr int kBlock = 1024;
-    Stream stream(int(state.range(1)), 2, testCurve(48000, false, true), kBlock);
+    Stream stream(int(state.range(1)), int(state.range(2)), testCurve(48000, false, true), kBlock);
     for (auto _ : state)
         stream.process();
     state.counters["x_realtime"] =
@@ -140,8 +140,8 @@ void kernelSets(benchmark::State &state)
     lintaq::forceKernelSet(previous);
 }
 BENCHMARK(kernelSets)
-    ->ArgNames({"set", "mode"})
-    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 3}})
+    ->ArgNames({"set", "mode", "ch"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 3}, {2, 1}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
 

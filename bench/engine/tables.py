@@ -15,6 +15,8 @@ def main(path):
     speed, label = {}, "fast"
     hop, silence, sets, automation = [], {}, {}, []
     for run in runs:
+        if run.get("run_type") == "aggregate":
+            continue
         a = args(run["name"])
         if run["name"].startswith("realTime"):
             key = (a["mode"], a["ch"], a["path"], a["noise"])
@@ -22,7 +24,11 @@ def main(path):
             if a["fast"]:
                 label = run.get("label", label)
         elif run["name"].startswith("kernelSets") and "x_realtime" in run:
-            sets.setdefault(a["mode"], {})[run.get("label", str(a["set"]))] = run["x_realtime"]
+            # With --benchmark_repetitions, the best repetition: on a shared
+            # machine the others measure the neighbours too.
+            row = sets.setdefault((a["mode"], -a["ch"]), {})
+            name = run.get("label", str(a["set"]))
+            row[name] = max(row.get(name, 0.0), run["x_realtime"])
         elif run["name"].startswith("silenceAfterBurst"):
             silence.setdefault(a["mode"], {})[a["noise"]] = run["x_realtime"]
         elif run["name"].startswith("callCost"):
@@ -38,10 +44,11 @@ def main(path):
         print(f"| {mode} | {'stereo' if ch == 2 else 'mono'} | {PATHS[p]} | {'on' if noise else 'off'} "
               f"| {plain:.1f} | {fast:.1f} | {fast / plain:.1f} |")
     print()
-    print("Each kernel set, stereo, 48 kHz, noise on, x real time (ratio to plain)")
-    for mode, v in sorted(sets.items()):
+    print("Each kernel set, 48 kHz, noise on, x real time (ratio to plain)")
+    for (mode, ch), v in sorted(sets.items()):
         plain = v.get("plain", float("nan"))
-        print(f"mode {mode}: " + ", ".join(f"{name} {x:.1f} ({x / plain:.1f})" for name, x in v.items()))
+        print(f"mode {mode} {'stereo' if ch == -2 else 'mono'}: "
+              + ", ".join(f"{name} {x:.1f} ({x / plain:.2f})" for name, x in v.items()))
     print()
     print("Bursts of 0.25 s followed by 2 s of silence, stereo, 48 kHz, x real time")
     print("| mode | noise on | noise off | off/on |")

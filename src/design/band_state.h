@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "lintaq.h"
+
 namespace lintaq {
 
 // A band's sines, cosines and tangents from its last design, with the
@@ -17,7 +19,7 @@ struct AngleMemo {
 };
 
 struct PeqBandState {
-    uint32_t bandType;   // 0 peak, 1 low shelf, 2 high shelf, 3 high-pass, 4 low-pass; others do nothing
+    uint32_t bandType;   // LINTAQ_PEAK .. LINTAQ_LOW_PASS; other codes do nothing
     uint32_t bypass;     // 1: skipped in both passes
     uint32_t enable;     // channel assignment (stereo only)
     double fb1;          // biquads: -a1/a0; peak: the allpass coefficient c
@@ -37,7 +39,13 @@ inline constexpr int kBandCount = 12;
 // A band that runs: not bypassed and of a known type.
 inline bool bandTakesPart(const PeqBandState &band)
 {
-    return band.bypass == 0 && band.bandType <= 4;
+    return band.bypass == 0 && band.bandType <= LINTAQ_LOW_PASS;
+}
+
+// Peaks run the allpass-based section; every other type a biquad.
+inline bool usesPeakSection(const PeqBandState &band)
+{
+    return band.bandType == LINTAQ_PEAK;
 }
 
 // Identity record: a peak section with gain 1 passes its input unchanged.

@@ -45,9 +45,9 @@ Angles passAngles(double f, double fd)
 
 Angles anglesFor(unsigned type, double f, double q, double fd)
 {
-    if (type == 0)
+    if (type == LINTAQ_PEAK)
         return peakAngles(f, q, fd);
-    if (type <= 2)
+    if (type == LINTAQ_LOW_SHELF || type == LINTAQ_HIGH_SHELF)
         return shelfAngles(f, fd);
     return passAngles(f, fd);
 }
@@ -133,21 +133,13 @@ void designPass(PeqBandState &band, bool lowPass, Angles angles, double q)
 
 bool finiteCoefficients(const PeqBandState &band)
 {
-    if (band.bandType == 0)
+    if (usesPeakSection(band))
         return std::isfinite(band.fb1) && std::isfinite(band.negCosW0) && std::isfinite(band.peakGain);
     return std::isfinite(band.fb1) && std::isfinite(band.fb2) && std::isfinite(band.ff0) &&
            std::isfinite(band.ff1) && std::isfinite(band.ff2);
 }
 
 } // namespace
-
-float designRate(int sampleRate, unsigned oversample)
-{
-    float rate = static_cast<float>(sampleRate);
-    if (sampleRate < 64000 && oversample != 0)
-        rate = rate * 2.0f;
-    return rate;
-}
 
 double bypassLimit(int sampleRate)
 {
@@ -157,22 +149,22 @@ double bypassLimit(int sampleRate)
 bool designBand(PeqBandState &band, unsigned type, float freq, float gain, float q, float rate)
 {
     band.bandType = type;
-    if (type > 4)
+    if (type > LINTAQ_LOW_PASS)
         return true; // an unknown type does nothing; there is nothing to design
     const Angles angles = memoisedAngles(band.angles, type, freq, q, rate);
     const double g = gain, qd = q;
     switch (type) {
-    case 0: designPeak(band, angles, g); break;
-    case 1: designLowShelf(band, angles, g, qd); break;
-    case 2: designHighShelf(band, angles, g, qd); break;
-    default: designPass(band, type == 4, angles, qd); break;
+    case LINTAQ_PEAK: designPeak(band, angles, g); break;
+    case LINTAQ_LOW_SHELF: designLowShelf(band, angles, g, qd); break;
+    case LINTAQ_HIGH_SHELF: designHighShelf(band, angles, g, qd); break;
+    default: designPass(band, type == LINTAQ_LOW_PASS, angles, qd); break;
     }
     return settingsUsable(type, freq, q) && finiteCoefficients(band);
 }
 
 bool settingsUsable(unsigned type, float freq, float q)
 {
-    return type > 4 || (freq > 0.0f && std::isfinite(freq) && q > 0.0f && std::isfinite(q));
+    return type > LINTAQ_LOW_PASS || (freq > 0.0f && std::isfinite(freq) && q > 0.0f && std::isfinite(q));
 }
 
 } // namespace lintaq

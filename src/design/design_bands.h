@@ -5,10 +5,6 @@ namespace lintaq {
 
 struct PeqBandState;
 
-// Rate the frames run at: the host rate, doubled (in float) when the
-// double-rate path is in use.
-float designRate(int sampleRate, unsigned oversample);
-
 // Bands at or above this frequency are bypassed; it follows the host rate
 // even when the frames run at twice that rate.
 double bypassLimit(int sampleRate);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "design/filtering_rate.h"
 #include "lintaq.h"
 #include "maths/brackets.h"
 #include "maths/elementary.h"
@@ -14,10 +15,7 @@ namespace lintaq {
 
 inline float graphRate(const PeqParams &params)
 {
-    float rate = static_cast<float>(params.sampleRate);
-    if (rate < 64000.0f && params.oversample != 0)
-        rate = rate * 2.0f;
-    return rate;
+    return filteringRate(params.sampleRate, params.oversample);
 }
 
 inline constexpr float kPiSingle = 3.1415927f;

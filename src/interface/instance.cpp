@@ -26,13 +26,13 @@ float *obtainUninitialised(size_t count)
 bool obtainChannel(PeqInstance &inst, int ch)
 {
     const size_t frame = static_cast<size_t>(inst.lookahead + inst.segmentLength);
-    inst.upHistory[ch] = obtainZeroed(kUpHistoryLength);
-    inst.downHistory[ch] = obtainZeroed(kDownHistoryLength);
+    inst.upHistory[ch] = obtainZeroed(lintaq::kUpHistoryLength);
+    inst.downHistory[ch] = obtainZeroed(lintaq::kDownHistoryLength);
     inst.inFrame[ch] = obtainZeroed(frame);
     inst.outAccum[ch] = obtainZeroed(frame);
     inst.inFrame2x[ch] = obtainZeroed(2 * frame);
     inst.outAccum2x[ch] = obtainZeroed(2 * frame);
-    inst.delayRing[ch] = obtainZeroed(kDelayRingLength);
+    inst.delayRing[ch] = obtainZeroed(lintaq::kDelayRingLength);
     inst.workFrame[ch] = obtainUninitialised(2 * frame);
     inst.forward.output[ch] = obtainUninitialised(2 * frame);
     return inst.upHistory[ch] && inst.downHistory[ch] && inst.inFrame[ch] && inst.outAccum[ch] &&
@@ -82,10 +82,10 @@ bool obtainSmoothPipeline(PeqInstance &inst)
     lintaq::resetSmoothPipeline(*inst.smooth);
     for (int ch = 0; ch < 2; ++ch) {
         const bool exists = ch == 0 || inst.stereo != 0;
-        inst.smooth->parked[ch] = exists ? obtainUninitialised(2 * kSegmentLength) : nullptr;
-        inst.smooth->interpolatedHop[ch] = exists ? obtainUninitialised(kSegmentLength) : nullptr;
+        inst.smooth->parked[ch] = exists ? obtainUninitialised(2 * lintaq::kSegmentLength) : nullptr;
+        inst.smooth->interpolatedHop[ch] = exists ? obtainUninitialised(lintaq::kSegmentLength) : nullptr;
         inst.smooth->interpolatorInput[ch] =
-            exists ? obtainUninitialised(lintaq::kMaxInterpolatorHistory + kHop) : nullptr;
+            exists ? obtainUninitialised(lintaq::kMaxInterpolatorHistory + lintaq::kHop) : nullptr;
         if (exists && (inst.smooth->parked[ch] == nullptr || inst.smooth->interpolatedHop[ch] == nullptr ||
                        inst.smooth->interpolatorInput[ch] == nullptr))
             return false;
@@ -129,22 +129,22 @@ PeqInstance *LintaqInit(int mode, int stereo)
         return nullptr;
     inst->stereo = static_cast<uint32_t>(stereo);
     inst->lookahead = kLookaheadByMode[std::clamp(mode, 0, 3)];
-    inst->segmentLength = kSegmentLength;
+    inst->segmentLength = lintaq::kSegmentLength;
 
     bool complete = obtainChannel(*inst, 0) && (stereo == 0 || obtainChannel(*inst, 1));
     if (complete) {
-        inst->windowHalf = obtainUninitialised(kHop);
-        inst->windowFull = obtainUninitialised(kSegmentLength);
+        inst->windowHalf = obtainUninitialised(lintaq::kHop);
+        inst->windowFull = obtainUninitialised(lintaq::kSegmentLength);
         complete = inst->windowHalf && inst->windowFull;
     }
     if (!complete) {
         LintaqExit(inst);
         return nullptr;
     }
-    inst->pending = kHop;
-    inst->pending2x = kHop;
-    lintaq::makeFadeWindow(inst->windowHalf, kHop);
-    lintaq::makeFadeWindow(inst->windowFull, kSegmentLength);
+    inst->pending = lintaq::kHop;
+    inst->pending2x = lintaq::kHop;
+    lintaq::makeFadeWindow(inst->windowHalf, lintaq::kHop);
+    lintaq::makeFadeWindow(inst->windowFull, lintaq::kSegmentLength);
     inst->ringPos[0] = inst->ringPos[1] = 0;
     setCreationParameters(*inst);
     return inst;
@@ -170,7 +170,7 @@ int LintaqGetLatency(const PeqInstance *inst)
     if (inst == nullptr)
         return 0;
     const int smoothDelay = inst->smooth != nullptr ? lintaq::kSmoothDelay : 0;
-    return inst->segmentLength + kRingHostRate + inst->lookahead + smoothDelay;
+    return inst->segmentLength + lintaq::kRingHostRate + inst->lookahead + smoothDelay;
 }
 
 int LintaqGetVersion(void)

@@ -4,7 +4,7 @@
 #include <utility>
 #include <variant>
 
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 
 namespace lintaq {
 
@@ -24,7 +24,7 @@ Kernel makeKernel(const CascadeBand &entry, Direction direction)
     const bool forward = direction == Direction::forward;
     const double s0 = forward ? entry.state[0] : 0.0;
     const double s1 = forward ? entry.state[1] : 0.0;
-    if (entry.band->bandType == 0)
+    if (usesPeakSection(*entry.band))
         return PeakKernel(*entry.band, s0, s1);
     return BiquadKernel(*entry.band, s0, s1);
 }

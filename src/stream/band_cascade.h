@@ -4,7 +4,7 @@
 #pragma once
 
 #include "design/band_state.h"
-#include "design/sections.h"
+#include "filter/sections.h"
 
 namespace lintaq {
 

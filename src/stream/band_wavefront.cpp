@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 #include "stream/vector_kernels.h"
 
 namespace lintaq {
@@ -17,7 +17,7 @@ using simd::LaneState;
 void fillLane(LanePlan &plan, int lane, const PeqBandState &band, int bandIndex)
 {
     plan.skewedIndex[lane] = double(kWavefrontSkew * bandIndex);
-    if (band.bandType == 0) {
+    if (usesPeakSection(band)) {
         const PeakKernel kernel(band);
         plan.peakLane[lane] = 1.0;
         plan.c[lane] = kernel.c, plan.d[lane] = kernel.d, plan.h[lane] = kernel.h;
@@ -50,7 +50,7 @@ void placeLanes(LanePlan &plan, const CascadeChain *chains, int chainCount, int 
     int peaks = 0;
     for (int ch = 0; ch < chainCount; ++ch)
         for (int k = 0; k < chains[ch].count; ++k)
-            peaks += chains[ch].bands[k].band->bandType == 0;
+            peaks += usesPeakSection(*chains[ch].bands[k].band);
     plan.vectors = vectorsNeeded(chains, chainCount, width, permutes);
     int nextPeak = 0, nextBiquad = peaks;
     for (int ch = 0; ch < chainCount; ++ch)
@@ -58,7 +58,7 @@ void placeLanes(LanePlan &plan, const CascadeChain *chains, int chainCount, int 
             if (!permutes)
                 plan.laneOf[ch][k] = k * chainCount + ch;
             else
-                plan.laneOf[ch][k] = chains[ch].bands[k].band->bandType == 0 ? nextPeak++ : nextBiquad++;
+                plan.laneOf[ch][k] = usesPeakSection(*chains[ch].bands[k].band) ? nextPeak++ : nextBiquad++;
             plan.source[plan.laneOf[ch][k]] = k == 0 ? simd::kFreshLane + ch : plan.laneOf[ch][k - 1];
         }
 }

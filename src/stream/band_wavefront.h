@@ -10,7 +10,7 @@
 // bit for bit, the carried states included.
 #pragma once
 
-#include "design/sections.h"
+#include "filter/sections.h"
 #include "stream/band_cascade.h"
 #include "stream/kernel_set.h"
 #include "stream/lane_plan.h"

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "design/section_lanes.h"
+#include "filter/section_lanes.h"
 #include "stream/lane_plan.h"
 #include "stream/lane_types.h"
 
@@ -18,29 +18,46 @@ namespace {
 // coefficients and recent outputs live in registers. O is Ops, made a
 // template parameter so that the routing branch not taken is never
 // instantiated.
+// The outputs of the last kWavefrontSkew steps are a ring of as many
+// slots: the slot a step reads (its predecessors' results kSkew steps ago)
+// is the slot it then writes, so nothing moves between steps. The steps are
+// unrolled by kSkew with the slot a compile-time constant, so the slots
+// keep fixed registers (or spill slots) instead of being copied along.
+template <int D, class O>
+struct StepRegisters {
+    using Vf = typename O::Vf;
+    Vd a[D], b[D];
+    Vf ring[kWavefrontSkew][D];
+    Vd c[D], d[D], h[D], fb1[D], fb2[D], ff0[D], ff1[D], ff2[D], skewedIndex[D];
+    typename O::Mask peakMask[D];
+    LaneKind kind[D];
+};
+
+// The vector count (and, where results shift along the lanes, the number
+// of interleaved chains) are compile-time constants so that states,
+// coefficients and recent outputs live in registers. O is Ops, made a
+// template parameter so that the routing branch not taken is never
+// instantiated.
 template <int D, int Chains, bool Starting, class O = Ops>
 void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
 {
     using Vf = typename O::Vf;
-    Vd a[D], b[D];
-    Vf recent[kWavefrontSkew][D];
-    Vd c[D], d[D], h[D], fb1[D], fb2[D], ff0[D], ff1[D], ff2[D], skewedIndex[D];
-    typename O::Mask peakMask[D];
-    LaneKind kind[D];
+    StepRegisters<D, O> r;
 LINTAQ_UNROLL
     for (int j = 0; j < D; ++j) {
         const int lane = j * W;
-        a[j] = O::load(state.a + lane);
-        b[j] = O::load(state.b + lane);
+        r.a[j] = O::load(state.a + lane);
+        r.b[j] = O::load(state.b + lane);
+        // Step from + p reads slot p: the results of step from + p - kSkew.
 LINTAQ_UNROLL
-        for (int s = 0; s < kWavefrontSkew; ++s)
-            recent[s][j] = O::toFloat(O::load(state.recent[s] + lane));
-        c[j] = O::load(plan.c + lane), d[j] = O::load(plan.d + lane), h[j] = O::load(plan.h + lane);
-        fb1[j] = O::load(plan.fb1 + lane), fb2[j] = O::load(plan.fb2 + lane);
-        ff0[j] = O::load(plan.ff0 + lane), ff1[j] = O::load(plan.ff1 + lane), ff2[j] = O::load(plan.ff2 + lane);
-        skewedIndex[j] = O::load(plan.skewedIndex + lane);
-        peakMask[j] = O::lessEqual(O::set1(0.5), O::load(plan.peakLane + lane));
-        kind[j] = plan.kind[j];
+        for (int p = 0; p < kWavefrontSkew; ++p)
+            r.ring[p][j] = O::toFloat(O::load(state.recent[kWavefrontSkew - 1 - p] + lane));
+        r.c[j] = O::load(plan.c + lane), r.d[j] = O::load(plan.d + lane), r.h[j] = O::load(plan.h + lane);
+        r.fb1[j] = O::load(plan.fb1 + lane), r.fb2[j] = O::load(plan.fb2 + lane);
+        r.ff0[j] = O::load(plan.ff0 + lane), r.ff1[j] = O::load(plan.ff1 + lane), r.ff2[j] = O::load(plan.ff2 + lane);
+        r.skewedIndex[j] = O::load(plan.skewedIndex + lane);
+        r.peakMask[j] = O::lessEqual(O::set1(0.5), O::load(plan.peakLane + lane));
+        r.kind[j] = plan.kind[j];
     }
     [[maybe_unused]] typename O::Index source[(D + 1) / 2];
     if constexpr (O::permutes) {
@@ -59,14 +76,15 @@ LINTAQ_UNROLL
     const int frameLength = plan.frameLength;
     const int stride = plan.stride;
 
-    for (int t = from; t < to; ++t) {
+    // One step, reading and then writing ring slot `slot`.
+    auto step = [&](int t, Vf(&slot)[D]) __attribute__((always_inline)) {
         float in[kMaxChains] = {0.0f, 0.0f};
         if (t < frameLength)
             for (int ch = 0; ch < chains; ++ch)
                 in[ch] = plan.samples[ch][stride * t];
         // Each lane takes the result its band's predecessor produced
         // kSkew steps ago; a chain's first band takes the new sample.
-        const Vf *older = recent[kWavefrontSkew - 1];
+        const Vf *older = slot;
         Vf xf[D];
         if constexpr (O::permutes) {
             // Results 0..23 and the new samples (lanes 24, 25) as 32
@@ -93,47 +111,40 @@ LINTAQ_UNROLL
                     xf[j] = O::shiftInTwo(below, older[j]);
             }
         }
-        Vf y[D];
 LINTAQ_UNROLL
         for (int j = 0; j < D; ++j) {
             const Vd x = O::toDouble(xf[j]);
-            Vd na = a[j], nb = b[j];
-            switch (kind[j]) {
+            Vd na = r.a[j], nb = r.b[j];
+            Vf y;
+            switch (r.kind[j]) {
             case peakKind:
-                y[j] = peakLanes<O>(xf[j], x, na, nb, c[j], d[j], h[j]);
+                y = peakLanes<O>(xf[j], x, na, nb, r.c[j], r.d[j], r.h[j]);
                 break;
             case biquadKind:
-                y[j] = biquadLanes<O>(x, na, nb, fb1[j], fb2[j], ff0[j], ff1[j], ff2[j]);
+                y = biquadLanes<O>(x, na, nb, r.fb1[j], r.fb2[j], r.ff0[j], r.ff1[j], r.ff2[j]);
                 break;
             case mixedKind: {
-                Vd pa = a[j], pb = b[j];
-                const Vf py = peakLanes<O>(xf[j], x, pa, pb, c[j], d[j], h[j]);
-                y[j] = biquadLanes<O>(x, na, nb, fb1[j], fb2[j], ff0[j], ff1[j], ff2[j]);
-                y[j] = O::selectFloat(peakMask[j], py, y[j]);
-                na = O::select(peakMask[j], pa, na);
-                nb = O::select(peakMask[j], pb, nb);
+                Vd pa = r.a[j], pb = r.b[j];
+                const Vf py = peakLanes<O>(xf[j], x, pa, pb, r.c[j], r.d[j], r.h[j]);
+                y = biquadLanes<O>(x, na, nb, r.fb1[j], r.fb2[j], r.ff0[j], r.ff1[j], r.ff2[j]);
+                y = O::selectFloat(r.peakMask[j], py, y);
+                na = O::select(r.peakMask[j], pa, na);
+                nb = O::select(r.peakMask[j], pb, nb);
                 break;
             }
             default:
-                y[j] = xf[j];
+                y = xf[j];
                 break;
             }
             if constexpr (Starting) {
-                const auto active = O::lessEqual(skewedIndex[j], O::set1(static_cast<double>(t)));
-                na = O::select(active, na, a[j]);
-                nb = O::select(active, nb, b[j]);
+                const auto active = O::lessEqual(r.skewedIndex[j], O::set1(static_cast<double>(t)));
+                na = O::select(active, na, r.a[j]);
+                nb = O::select(active, nb, r.b[j]);
             }
-            a[j] = na;
-            b[j] = nb;
+            r.a[j] = na;
+            r.b[j] = nb;
+            slot[j] = y;
         }
-LINTAQ_UNROLL
-        for (int s = kWavefrontSkew - 1; s > 0; --s)
-LINTAQ_UNROLL
-            for (int j = 0; j < D; ++j)
-                recent[s][j] = recent[s - 1][j];
-LINTAQ_UNROLL
-        for (int j = 0; j < D; ++j)
-            recent[0][j] = y[j];
         // Each chain's last band finishes its sample lag steps behind.
         for (int ch = 0; ch < chains; ++ch) {
             const int done = t - lag[ch];
@@ -142,19 +153,32 @@ LINTAQ_UNROLL
 LINTAQ_UNROLL
                 for (int j = 0; j < D; ++j)
                     if (j == lastVector[ch])
-                        out = O::extract(y[j], lastLane[ch]);
+                        out = O::extract(slot[j], lastLane[ch]);
                 plan.samples[ch][stride * done] = out;
             }
         }
+    };
+    static_assert(kWavefrontSkew == 3, "the unrolled steps below name every ring slot");
+    int t = from;
+    for (; t + 3 <= to; t += 3) {
+        step(t, r.ring[0]);
+        step(t + 1, r.ring[1]);
+        step(t + 2, r.ring[2]);
     }
+    if (t < to)
+        step(t++, r.ring[0]);
+    if (t < to)
+        step(t++, r.ring[1]);
+    // The last step wrote slot (steps - 1) mod kSkew: the newest results.
+    const int newest = (to - from + kWavefrontSkew - 1) % kWavefrontSkew;
 LINTAQ_UNROLL
     for (int j = 0; j < D; ++j) {
         const int lane = j * W;
-        O::store(state.a + lane, a[j]);
-        O::store(state.b + lane, b[j]);
+        O::store(state.a + lane, r.a[j]);
+        O::store(state.b + lane, r.b[j]);
 LINTAQ_UNROLL
         for (int s = 0; s < kWavefrontSkew; ++s)
-            O::store(state.recent[s] + lane, O::toDouble(recent[s][j]));
+            O::store(state.recent[s] + lane, O::toDouble(r.ring[(newest - s + kWavefrontSkew) % kWavefrontSkew][j]));
     }
 }
 

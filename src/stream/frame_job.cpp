@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 #include "stream/noise.h"
 #include "stream/vector_kernels.h"
 
@@ -82,8 +82,8 @@ Route routeOf(int channels, int stage, uint32_t enable)
     if (channels == 1)
         return {true, false};
     if (stage == 0)
-        return {enable == 1 || enable == 2, enable == 1 || enable == 3};
-    return {enable == 4, enable == 5};
+        return {enable == LINTAQ_BOTH || enable == LINTAQ_LEFT, enable == LINTAQ_BOTH || enable == LINTAQ_RIGHT};
+    return {enable == LINTAQ_MID, enable == LINTAQ_SIDE};
 }
 
 // The chains of one stage: a signal without bands is left alone.

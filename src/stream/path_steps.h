@@ -8,9 +8,9 @@
 #include "stream/kernel_set.h"
 #include "stream/stream_path.h"
 
-struct PeqInstance;
-
 namespace lintaq {
+
+struct StreamRecord;
 
 enum class StreamPath {
     hostRate,       // frames at the host rate, 74-sample ring
@@ -18,7 +18,7 @@ enum class StreamPath {
     doubleRate      // below 45000 Hz: 278/22 filters, no ring
 };
 
-StreamPath choosePath(const PeqInstance &inst);
+StreamPath choosePath(const StreamRecord &stream);
 
 inline bool isDoubleRate(StreamPath path)
 {
@@ -27,17 +27,17 @@ inline bool isDoubleRate(StreamPath path)
 
 // Input side. `missing` is the hop's count of samples still to come before
 // this take. A NaN or infinity is taken as silence.
-void takeInput(PeqInstance &inst, const Block &block, int pos, int count, int missing, StreamPath path);
+void takeInput(StreamRecord &stream, const Block &block, int pos, int count, int missing, StreamPath path);
 
 // A host-rate hop is complete and its frame taken: move the frame down.
-void endInputHopHostRate(PeqInstance &inst, int channels);
+void endInputHopHostRate(StreamRecord &stream, int channels);
 
 // A double-rate hop is complete: move the double-rate frame down and
 // interpolate the staged hop onto its end, ready to be taken.
-void endInputHopDoubleRate(PeqInstance &inst, int channels, StreamPath path, KernelSet set);
+void endInputHopDoubleRate(StreamRecord &stream, int channels, StreamPath path, KernelSet set);
 
 // The double-rate frame moves down one hop, making room for the next one.
-void moveDoubleRateFrameDown(PeqInstance &inst, int channels);
+void moveDoubleRateFrameDown(StreamRecord &stream, int channels);
 
 // The interpolation table of a double-rate path and its length.
 const double *upTable(StreamPath path);
@@ -45,16 +45,16 @@ int upTableLength(StreamPath path);
 
 // Output side: `count` finished samples through the path's ring into the
 // block (a channel without an array is given out to nowhere).
-void giveOutput(PeqInstance &inst, const Block &block, int pos, int count, int missing, StreamPath path);
+void giveOutput(StreamRecord &stream, const Block &block, int pos, int count, int missing, StreamPath path);
 
 // Before a host-rate frame is added: the accumulator moves down one hop.
-void moveAccumulatorDown(PeqInstance &inst, int channels);
+void moveAccumulatorDown(StreamRecord &stream, int channels);
 
 // After a double-rate frame is added: decimate its first hop into the
 // output hop and move the double-rate accumulator down.
-void endOutputHopDoubleRate(PeqInstance &inst, int channels, StreamPath path, KernelSet set);
+void endOutputHopDoubleRate(StreamRecord &stream, int channels, StreamPath path, KernelSet set);
 
 // The even-load instance's stream path (smooth_path.cpp).
-void processBlockSmooth(PeqInstance &inst, const Block &block, int count);
+void processBlockSmooth(StreamRecord &stream, const Block &block, int count);
 
 } // namespace lintaq

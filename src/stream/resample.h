@@ -3,11 +3,13 @@
 // stream cut into hops filters exactly as one continuous buffer.
 #pragma once
 
+#include "stream/frame_geometry.h"
 #include "stream/kernel_set.h"
 
 namespace lintaq {
 
-inline constexpr int kMaxInterpolatorHistory = 138;
+// The long interpolator keeps P - 1 of its host-rate samples.
+inline constexpr int kMaxInterpolatorHistory = kLongUpTaps / 2 - 1;
 
 // Writes 2n double-rate samples for n host-rate samples (n >= P-1, where
 // tableLength = 2P). history holds the previous hop's last P-1 samples,

@@ -8,17 +8,15 @@
 #include <cstring>
 
 #include "design/fade_window.h"
-#include "interface/instance.h"
 #include "stream/noise.h"
 #include "stream/path_steps.h"
 #include "stream/resample.h"
 #include "stream/smooth_path.h"
+#include "stream/stream_record.h"
 
 namespace lintaq {
 
 namespace {
-
-static_assert(kSmoothDelay == kHop, "the output side lags by one hop");
 
 constexpr int kHostCounter = 0;
 constexpr int kDoubleCounter = 1;
@@ -66,41 +64,41 @@ void advanceWork(SmoothPipeline &sp, int64_t now)
 // What the call that ends a hop does besides frame work, in the jobs' cost
 // units: moving the frames and accumulators down, decimating, adding the
 // finished frame, filling the next frame's first hop.
-int64_t hopEndCost(const PeqInstance &inst, bool doubleRate, int channels, int64_t firstHopFill)
+int64_t hopEndCost(const StreamRecord &stream, bool doubleRate, int channels, int64_t firstHopFill)
 {
     constexpr int64_t kDecimateCost = 16; // per host-rate output
     constexpr int64_t kMoveCost = 2;      // per double-rate sample moved: the frames are far from the caches
-    const int64_t extent = frameExtent(inst);
+    const int64_t extent = frameExtent(stream);
     if (!doubleRate)
         return firstHopFill + channels * kCopyCost * (extent + 4L * kHop);
     return firstHopFill + channels * (kMoveCost * (2 * extent + 10L * kHop) + kDecimateCost * kHop);
 }
 
 // Takes the frame the input side has just completed on `counter`.
-void takeFrame(PeqInstance &inst, SmoothPipeline &sp, int counter, int channels, KernelSet set)
+void takeFrame(StreamRecord &stream, SmoothPipeline &sp, int counter, int channels, KernelSet set)
 {
     // The other counter's result may still wait in the work frame.
     HeldFrame &other = sp.held[1 - counter];
-    if (other.present && other.result[0] == inst.workFrame[0]) {
+    if (other.present && other.result[0] == stream.workFrame[0]) {
         const int length = counter == kHostCounter ? 4 * kHop : 2 * kHop; // the other's 2 * headLen
         for (int ch = 0; ch < other.channels; ++ch) {
-            std::memcpy(sp.parked[ch], inst.workFrame[ch], sizeof(float) * length);
+            std::memcpy(sp.parked[ch], stream.workFrame[ch], sizeof(float) * length);
             other.result[ch] = sp.parked[ch];
         }
     }
     // The plain path drops the previous frame's forward work at a change
     // of path; that change belongs before this frame.
     if (sp.pathChanged)
-        inst.forward.valid = false;
+        stream.forward.valid = false;
     sp.pathChanged = false;
-    std::memcpy(sp.coefficients, inst.bands, sizeof sp.coefficients);
+    std::memcpy(sp.coefficients, stream.bands, sizeof sp.coefficients);
     const bool doubleRate = counter == kDoubleCounter;
     const int headLen = doubleRate ? 2 * kHop : kHop;
-    const int tailLen = doubleRate ? 2 * frameExtent(inst) : frameExtent(inst);
+    const int tailLen = doubleRate ? 2 * frameExtent(stream) : frameExtent(stream);
     FrameSetup setup{};
     for (int ch = 0; ch < channels; ++ch) {
-        setup.source[ch] = doubleRate ? inst.inFrame2x[ch] : inst.inFrame[ch];
-        setup.work[ch] = inst.workFrame[ch];
+        setup.source[ch] = doubleRate ? stream.inFrame2x[ch] : stream.inFrame[ch];
+        setup.work[ch] = stream.workFrame[ch];
     }
     // A host-rate frame's first hop is filled now; the rest is read after
     // the input frame has moved down by that hop.
@@ -108,12 +106,12 @@ void takeFrame(PeqInstance &inst, SmoothPipeline &sp, int counter, int channels,
     setup.sourceShift = doubleRate ? 0 : kHop;
     setup.channels = channels;
     setup.coefficients = sp.coefficients;
-    setup.carried = inst.bands;
+    setup.carried = stream.bands;
     setup.headLen = headLen;
     setup.tailLen = tailLen;
-    setup.noise = inst.noise;
-    setup.noiseStart = inst.noise != 0 ? reserveNoise(static_cast<uint32_t>(headLen + tailLen)) : 0u;
-    setup.kernels = {set, &inst.forward, inst.designGeneration};
+    setup.noise = stream.noise;
+    setup.noiseStart = stream.noise != 0 ? reserveNoise(static_cast<uint32_t>(headLen + tailLen)) : 0u;
+    setup.kernels = {set, &stream.forward, stream.designGeneration};
     startFrameJob(sp.job, setup);
     if (!doubleRate)
         finishFrameStep(sp.job);
@@ -124,19 +122,19 @@ void takeFrame(PeqInstance &inst, SmoothPipeline &sp, int counter, int channels,
     // well: the frame's rest is spread over the samples before it, leaving
     // that call the share its fixed work is of the whole.
     sp.jobCostAtTake = sp.job.costDone;
-    const int64_t fixed = hopEndCost(inst, doubleRate, channels, sp.job.costDone);
+    const int64_t fixed = hopEndCost(stream, doubleRate, channels, sp.job.costDone);
     const int64_t rest = sp.job.costTotal - sp.job.costDone;
     sp.jobSpan = kSmoothDelay - int(kSmoothDelay * fixed / std::max<int64_t>(rest + fixed, 1));
     HeldFrame &held = sp.held[counter];
     held.present = true;
     held.channels = channels;
-    held.result[0] = inst.workFrame[0];
-    held.result[1] = inst.workFrame[1];
+    held.result[0] = stream.workFrame[0];
+    held.result[1] = stream.workFrame[1];
 }
 
 // The output side reaches the end of a hop on `counter`: the frame taken
 // at the same point of the input side is added, as the plain path adds it.
-void addHeldFrame(PeqInstance &inst, SmoothPipeline &sp, int counter, int channels)
+void addHeldFrame(StreamRecord &stream, SmoothPipeline &sp, int counter, int channels)
 {
     if (sp.jobActive && sp.jobCounter == counter)
         finishJob(sp);
@@ -145,13 +143,13 @@ void addHeldFrame(PeqInstance &inst, SmoothPipeline &sp, int counter, int channe
         return;
     const bool doubleRate = counter == kDoubleCounter;
     for (int ch = 0; ch < std::min(channels, held.channels); ++ch)
-        addWindowed(doubleRate ? inst.outAccum2x[ch] : inst.outAccum[ch], held.result[ch],
-                    doubleRate ? inst.windowFull : inst.windowHalf, doubleRate ? 2 * kHop : kHop);
+        addWindowed(doubleRate ? stream.outAccum2x[ch] : stream.outAccum[ch], held.result[ch],
+                    doubleRate ? stream.windowFull : stream.windowHalf, doubleRate ? 2 * kHop : kHop);
     held.present = false;
 }
 
 // `count` samples of the output side, replaying one logged entry.
-void giveLogged(PeqInstance &inst, SmoothPipeline &sp, const Block &block, int pos, int count, uint8_t entry,
+void giveLogged(StreamRecord &stream, SmoothPipeline &sp, const Block &block, int pos, int count, uint8_t entry,
                 KernelSet set)
 {
     const StreamPath path = loggedPath(entry);
@@ -160,7 +158,7 @@ void giveLogged(PeqInstance &inst, SmoothPipeline &sp, const Block &block, int p
     for (int ch = 0; ch < channels && ch < block.channels; ++ch)
         out.samples[ch] = block.samples[ch];
     int32_t &pending = isDoubleRate(path) ? sp.outPending2x : sp.outPending;
-    giveOutput(inst, out, pos, count, pending, path);
+    giveOutput(stream, out, pos, count, pending, path);
     // A channel the replayed call did not have gives silence.
     for (int ch = channels; ch < block.channels; ++ch)
         std::fill_n(block.samples[ch] + pos, count, 0.0f);
@@ -169,11 +167,11 @@ void giveLogged(PeqInstance &inst, SmoothPipeline &sp, const Block &block, int p
         return;
     pending = kHop;
     if (isDoubleRate(path)) {
-        addHeldFrame(inst, sp, kDoubleCounter, channels);
-        endOutputHopDoubleRate(inst, channels, path, set);
+        addHeldFrame(stream, sp, kDoubleCounter, channels);
+        endOutputHopDoubleRate(stream, channels, path, set);
     } else {
-        moveAccumulatorDown(inst, channels);
-        addHeldFrame(inst, sp, kHostCounter, channels);
+        moveAccumulatorDown(stream, channels);
+        addHeldFrame(stream, sp, kHostCounter, channels);
     }
 }
 
@@ -181,7 +179,7 @@ void giveLogged(PeqInstance &inst, SmoothPipeline &sp, const Block &block, int p
 // samples. The host-rate path moves the staging area when it completes a
 // hop, and the two double-rate paths use different tables, so after either
 // the hop is interpolated again from its start.
-void interpolateStaged(PeqInstance &inst, SmoothPipeline &sp, int channels, StreamPath path, int available,
+void interpolateStaged(StreamRecord &stream, SmoothPipeline &sp, int channels, StreamPath path, int available,
                        KernelSet set)
 {
     if (sp.interpolatedFor != static_cast<int>(path))
@@ -196,24 +194,24 @@ void interpolateStaged(PeqInstance &inst, SmoothPipeline &sp, int channels, Stre
         float *input = sp.interpolatorInput[ch] + kMaxInterpolatorHistory;
         const int historyLength = upTableLength(path) / 2 - 1;
         if (done == 0)
-            std::memcpy(input - historyLength, inst.upHistory[ch], sizeof(float) * historyLength);
-        std::memcpy(input + done, inst.inFrame[ch] + done, sizeof(float) * (available - done));
+            std::memcpy(input - historyLength, stream.upHistory[ch], sizeof(float) * historyLength);
+        std::memcpy(input + done, stream.inFrame[ch] + done, sizeof(float) * (available - done));
         interpolate2xPairs(sp.interpolatedHop[ch], input, done, available, upTable(path),
-                           set == KernelSet::plain ? inst.upHistory[ch] : nullptr, upTableLength(path), set);
+                           set == KernelSet::plain ? stream.upHistory[ch] : nullptr, upTableLength(path), set);
         sp.interpolated[ch] = available;
     }
 }
 
 // The double-rate hop is complete: the frame moves down and the hop,
 // interpolated, goes onto its end.
-void endStagedHop(PeqInstance &inst, SmoothPipeline &sp, int channels, StreamPath path, KernelSet set)
+void endStagedHop(StreamRecord &stream, SmoothPipeline &sp, int channels, StreamPath path, KernelSet set)
 {
-    interpolateStaged(inst, sp, channels, path, kHop, set);
-    moveDoubleRateFrameDown(inst, channels);
-    const int extent2x = 2 * frameExtent(inst);
+    interpolateStaged(stream, sp, channels, path, kHop, set);
+    moveDoubleRateFrameDown(stream, channels);
+    const int extent2x = 2 * frameExtent(stream);
     for (int ch = 0; ch < channels; ++ch) {
-        std::memcpy(inst.inFrame2x[ch] + extent2x, sp.interpolatedHop[ch], sizeof(float) * 2 * kHop);
-        keepInterpolatorHistory(inst.upHistory[ch], inst.inFrame[ch], kHop, upTableLength(path));
+        std::memcpy(stream.inFrame2x[ch] + extent2x, sp.interpolatedHop[ch], sizeof(float) * 2 * kHop);
+        keepInterpolatorHistory(stream.upHistory[ch], stream.inFrame[ch], kHop, upTableLength(path));
     }
     sp.interpolated[0] = sp.interpolated[1] = 0;
 }
@@ -244,16 +242,16 @@ void resetSmoothPipeline(SmoothPipeline &sp)
     std::memset(sp.pathLog, 0, sizeof sp.pathLog);
 }
 
-void processBlockSmooth(PeqInstance &inst, const Block &block, int count)
+void processBlockSmooth(StreamRecord &stream, const Block &block, int count)
 {
-    SmoothPipeline &sp = *inst.smooth;
-    const StreamPath path = choosePath(inst);
+    SmoothPipeline &sp = *stream.smooth;
+    const StreamPath path = choosePath(stream);
     const KernelSet set = activeKernelSet();
     const bool doubleRate = isDoubleRate(path);
     count = std::max(count, 0);
-    if (static_cast<int>(path) != inst.forward.path)
+    if (static_cast<int>(path) != stream.forward.path)
         sp.pathChanged = true;
-    inst.forward.path = static_cast<int>(path);
+    stream.forward.path = static_cast<int>(path);
     if (count > 0 && !doubleRate)
         sp.interpolated[0] = sp.interpolated[1] = 0;
     // The double-rate path stages its input where a host-rate frame still
@@ -268,7 +266,7 @@ void processBlockSmooth(PeqInstance &inst, const Block &block, int count)
         // Pieces end where either side completes a hop, where the replayed
         // entries change and where the log wraps.
         const int slot = static_cast<int>(sp.clock % kSmoothDelay);
-        int32_t &inPending = doubleRate ? inst.pending2x : inst.pending;
+        int32_t &inPending = doubleRate ? stream.pending2x : stream.pending;
         int n = std::min({remaining, kSmoothDelay - slot, int(inPending)});
         uint8_t replayed = 0;
         if (sp.silentLead > 0) {
@@ -279,28 +277,28 @@ void processBlockSmooth(PeqInstance &inst, const Block &block, int count)
             n = std::min(n, int(isDoubleRate(loggedPath(replayed)) ? sp.outPending2x : sp.outPending));
         }
         advanceWork(sp, sp.clock + n);
-        takeInput(inst, block, pos, n, inPending, path);
+        takeInput(stream, block, pos, n, inPending, path);
         std::memset(sp.pathLog + slot, entry, size_t(n));
         if (sp.silentLead > 0) {
             for (int ch = 0; ch < block.channels; ++ch)
                 std::fill_n(block.samples[ch] + pos, n, 0.0f);
             sp.silentLead -= n;
         } else {
-            giveLogged(inst, sp, block, pos, n, replayed, set);
+            giveLogged(stream, sp, block, pos, n, replayed, set);
         }
         sp.clock += n;
         inPending -= n;
         if (doubleRate && inPending > 0)
-            interpolateStaged(inst, sp, block.channels, path, kHop - inPending, set);
+            interpolateStaged(stream, sp, block.channels, path, kHop - inPending, set);
         if (inPending == 0) {
             inPending = kHop;
             finishJob(sp);
             if (doubleRate) {
-                endStagedHop(inst, sp, block.channels, path, set);
-                takeFrame(inst, sp, kDoubleCounter, block.channels, set);
+                endStagedHop(stream, sp, block.channels, path, set);
+                takeFrame(stream, sp, kDoubleCounter, block.channels, set);
             } else {
-                takeFrame(inst, sp, kHostCounter, block.channels, set);
-                endInputHopHostRate(inst, block.channels);
+                takeFrame(stream, sp, kHostCounter, block.channels, set);
+                endInputHopHostRate(stream, block.channels);
             }
         }
         pos += n;

@@ -8,11 +8,12 @@
 #include <cstdint>
 
 #include "design/band_state.h"
+#include "stream/frame_geometry.h"
 #include "stream/frame_job.h"
 
 namespace lintaq {
 
-inline constexpr int kSmoothDelay = 2048; // one hop at the host rate
+inline constexpr int kSmoothDelay = kHop; // the output side lags one host-rate hop
 
 // A frame taken on one of the two hop counters, waiting for the output
 // side to reach the hop it belongs to.

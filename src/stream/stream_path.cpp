@@ -6,21 +6,22 @@
 #include <cmath>
 #include <cstring>
 
-#include "interface/instance.h"
+#include "design/filtering_rate.h"
 #include "stream/delay_ring.h"
 #include "stream/frame_chain.h"
 #include "stream/path_steps.h"
 #include "stream/stream_path.h"
 #include "stream/resample.h"
 #include "stream/resample_tables.h"
+#include "stream/stream_record.h"
 
 namespace lintaq {
 
-StreamPath choosePath(const PeqInstance &inst)
+StreamPath choosePath(const StreamRecord &stream)
 {
-    if (inst.oversample == 0 || inst.sampleRate >= 64000)
+    if (!filtersAtDoubleRate(stream.sampleRate, stream.oversample))
         return StreamPath::hostRate;
-    return inst.sampleRate >= 45000 ? StreamPath::doubleRateRing : StreamPath::doubleRate;
+    return stream.sampleRate >= kShortFiltersFrom ? StreamPath::doubleRateRing : StreamPath::doubleRate;
 }
 
 namespace {
@@ -38,100 +39,100 @@ void moveDown(float *buffer, int from, int count)
     std::memmove(buffer, buffer + from, sizeof(float) * count);
 }
 
-void runFrame(PeqInstance &inst, const Block &block, bool doubleRate, KernelSet set)
+void runFrame(StreamRecord &stream, const Block &block, bool doubleRate, KernelSet set)
 {
     const int headLen = doubleRate ? 2 * kHop : kHop;
-    const int tailLen = doubleRate ? 2 * frameExtent(inst) : frameExtent(inst);
-    float *const *source = doubleRate ? inst.inFrame2x : inst.inFrame;
-    float *const *accum = doubleRate ? inst.outAccum2x : inst.outAccum;
-    const float *window = doubleRate ? inst.windowFull : inst.windowHalf;
-    const FrameKernels kernels{set, &inst.forward, inst.designGeneration};
+    const int tailLen = doubleRate ? 2 * frameExtent(stream) : frameExtent(stream);
+    float *const *source = doubleRate ? stream.inFrame2x : stream.inFrame;
+    float *const *accum = doubleRate ? stream.outAccum2x : stream.outAccum;
+    const float *window = doubleRate ? stream.windowFull : stream.windowHalf;
+    const FrameKernels kernels{set, &stream.forward, stream.designGeneration};
     if (block.channels == 1)
-        filterFrameMono(source[0], accum[0], inst.workFrame[0], window, inst.bands, headLen,
-                        tailLen, inst.noise, kernels);
+        filterFrameMono(source[0], accum[0], stream.workFrame[0], window, stream.bands, headLen,
+                        tailLen, stream.noise, kernels);
     else
-        filterFrameStereo(source[0], source[1], accum[0], accum[1], inst.workFrame[0],
-                          inst.workFrame[1], window, inst.bands, headLen, tailLen, inst.noise, kernels);
+        filterFrameStereo(source[0], source[1], accum[0], accum[1], stream.workFrame[0],
+                          stream.workFrame[1], window, stream.bands, headLen, tailLen, stream.noise, kernels);
 }
 
-void processHostRate(PeqInstance &inst, const Block &block, int count, KernelSet set)
+void processHostRate(StreamRecord &stream, const Block &block, int count, KernelSet set)
 {
     int pos = 0;
     int remaining = count;
-    while (remaining >= inst.pending) {
-        const int take = inst.pending;
-        takeInput(inst, block, pos, take, take, StreamPath::hostRate);
-        giveOutput(inst, block, pos, take, take, StreamPath::hostRate);
-        moveAccumulatorDown(inst, block.channels);
+    while (remaining >= stream.pending) {
+        const int take = stream.pending;
+        takeInput(stream, block, pos, take, take, StreamPath::hostRate);
+        giveOutput(stream, block, pos, take, take, StreamPath::hostRate);
+        moveAccumulatorDown(stream, block.channels);
         pos += take;
-        runFrame(inst, block, false, set);
-        endInputHopHostRate(inst, block.channels);
+        runFrame(stream, block, false, set);
+        endInputHopHostRate(stream, block.channels);
         remaining -= take;
-        inst.pending = kHop;
+        stream.pending = kHop;
     }
-    takeInput(inst, block, pos, remaining, inst.pending, StreamPath::hostRate);
-    giveOutput(inst, block, pos, remaining, inst.pending, StreamPath::hostRate);
-    inst.pending -= remaining;
+    takeInput(stream, block, pos, remaining, stream.pending, StreamPath::hostRate);
+    giveOutput(stream, block, pos, remaining, stream.pending, StreamPath::hostRate);
+    stream.pending -= remaining;
 }
 
 // Double-rate counterpart: the input is staged at the start of inFrame and
 // the output hop waits, decimated, at the start of outAccum.
-void processDoubleRate(PeqInstance &inst, const Block &block, int count, StreamPath path, KernelSet set)
+void processDoubleRate(StreamRecord &stream, const Block &block, int count, StreamPath path, KernelSet set)
 {
     int pos = 0;
     int remaining = count;
-    while (remaining >= inst.pending2x) {
-        const int take = inst.pending2x;
-        takeInput(inst, block, pos, take, take, path);
-        giveOutput(inst, block, pos, take, take, path);
-        endInputHopDoubleRate(inst, block.channels, path, set);
-        runFrame(inst, block, true, set);
-        endOutputHopDoubleRate(inst, block.channels, path, set);
+    while (remaining >= stream.pending2x) {
+        const int take = stream.pending2x;
+        takeInput(stream, block, pos, take, take, path);
+        giveOutput(stream, block, pos, take, take, path);
+        endInputHopDoubleRate(stream, block.channels, path, set);
+        runFrame(stream, block, true, set);
+        endOutputHopDoubleRate(stream, block.channels, path, set);
         pos += take;
         remaining -= take;
-        inst.pending2x = kHop;
+        stream.pending2x = kHop;
     }
-    takeInput(inst, block, pos, remaining, inst.pending2x, path);
-    giveOutput(inst, block, pos, remaining, inst.pending2x, path);
-    inst.pending2x -= remaining;
+    takeInput(stream, block, pos, remaining, stream.pending2x, path);
+    giveOutput(stream, block, pos, remaining, stream.pending2x, path);
+    stream.pending2x -= remaining;
 }
 
 } // namespace
 
-void processBlock(PeqInstance &inst, const Block &block, int count)
+void processBlock(StreamRecord &stream, const Block &block, int count)
 {
-    if (inst.smooth != nullptr) {
-        processBlockSmooth(inst, block, count);
+    if (stream.smooth != nullptr) {
+        processBlockSmooth(stream, block, count);
         return;
     }
-    const StreamPath path = choosePath(inst);
+    const StreamPath path = choosePath(stream);
     const KernelSet set = activeKernelSet();
     count = std::max(count, 0);
     // The frames a path builds are only continuous while it stays in use.
-    if (static_cast<int>(path) != inst.forward.path)
-        inst.forward.valid = false;
-    inst.forward.path = static_cast<int>(path);
+    if (static_cast<int>(path) != stream.forward.path)
+        stream.forward.valid = false;
+    stream.forward.path = static_cast<int>(path);
     if (path == StreamPath::hostRate)
-        processHostRate(inst, block, count, set);
+        processHostRate(stream, block, count, set);
     else
-        processDoubleRate(inst, block, count, path, set);
+        processDoubleRate(stream, block, count, path, set);
 }
 
-void takeInput(PeqInstance &inst, const Block &block, int pos, int count, int missing, StreamPath path)
+void takeInput(StreamRecord &stream, const Block &block, int pos, int count, int missing, StreamPath path)
 {
     if (count == 0)
         return;
     // The host-rate path gathers at the end of its frame, the double-rate
     // path stages one hop at the start of inFrame.
-    const int end = path == StreamPath::hostRate ? frameLength(inst) : kHop;
+    const int end = path == StreamPath::hostRate ? frameLength(stream) : kHop;
     for (int ch = 0; ch < block.channels; ++ch)
-        takeFinite(inst.inFrame[ch] + end - missing, block.samples[ch] + pos, count);
+        takeFinite(stream.inFrame[ch] + end - missing, block.samples[ch] + pos, count);
 }
 
-void endInputHopHostRate(PeqInstance &inst, int channels)
+void endInputHopHostRate(StreamRecord &stream, int channels)
 {
     for (int ch = 0; ch < channels; ++ch)
-        moveDown(inst.inFrame[ch], kHop, frameExtent(inst));
+        moveDown(stream.inFrame[ch], kHop, frameExtent(stream));
 }
 
 const double *upTable(StreamPath path)
@@ -141,55 +142,55 @@ const double *upTable(StreamPath path)
 
 int upTableLength(StreamPath path)
 {
-    return path == StreamPath::doubleRateRing ? 156 : 278;
+    return path == StreamPath::doubleRateRing ? kShortUpTaps : kLongUpTaps;
 }
 
-void moveDoubleRateFrameDown(PeqInstance &inst, int channels)
+void moveDoubleRateFrameDown(StreamRecord &stream, int channels)
 {
     for (int ch = 0; ch < channels; ++ch)
-        moveDown(inst.inFrame2x[ch], 2 * kHop, 2 * frameExtent(inst));
+        moveDown(stream.inFrame2x[ch], 2 * kHop, 2 * frameExtent(stream));
 }
 
-void endInputHopDoubleRate(PeqInstance &inst, int channels, StreamPath path, KernelSet set)
+void endInputHopDoubleRate(StreamRecord &stream, int channels, StreamPath path, KernelSet set)
 {
-    const int extent2x = 2 * frameExtent(inst);
+    const int extent2x = 2 * frameExtent(stream);
     for (int ch = 0; ch < channels; ++ch) {
-        moveDown(inst.inFrame2x[ch], 2 * kHop, extent2x);
-        interpolate2x(inst.inFrame2x[ch] + extent2x, 2 * kHop, inst.inFrame[ch], kHop, upTable(path),
-                      inst.upHistory[ch], upTableLength(path), set);
+        moveDown(stream.inFrame2x[ch], 2 * kHop, extent2x);
+        interpolate2x(stream.inFrame2x[ch] + extent2x, 2 * kHop, stream.inFrame[ch], kHop, upTable(path),
+                      stream.upHistory[ch], upTableLength(path), set);
     }
 }
 
-void giveOutput(PeqInstance &inst, const Block &block, int pos, int count, int missing, StreamPath path)
+void giveOutput(StreamRecord &stream, const Block &block, int pos, int count, int missing, StreamPath path)
 {
     if (count == 0)
         return;
     const int slots = path == StreamPath::hostRate ? kRingHostRate : kRingDoubleRate;
     for (int ch = 0; ch < block.channels; ++ch) {
-        float *ready = inst.outAccum[ch] + kHop - missing;
+        float *ready = stream.outAccum[ch] + kHop - missing;
         if (path != StreamPath::doubleRate)
-            runDelayRing(ready, count, inst.delayRing[ch], inst.ringPos[ch], slots);
+            runDelayRing(ready, count, stream.delayRing[ch], stream.ringPos[ch], slots);
         if (block.samples[ch] != nullptr)
             std::memcpy(block.samples[ch] + pos, ready, sizeof(float) * count);
     }
 }
 
-void moveAccumulatorDown(PeqInstance &inst, int channels)
+void moveAccumulatorDown(StreamRecord &stream, int channels)
 {
     for (int ch = 0; ch < channels; ++ch) {
-        moveDown(inst.outAccum[ch], kHop, kHop);
-        std::fill_n(inst.outAccum[ch] + kHop, kHop, 0.0f);
+        moveDown(stream.outAccum[ch], kHop, kHop);
+        std::fill_n(stream.outAccum[ch] + kHop, kHop, 0.0f);
     }
 }
 
-void endOutputHopDoubleRate(PeqInstance &inst, int channels, StreamPath path, KernelSet set)
+void endOutputHopDoubleRate(StreamRecord &stream, int channels, StreamPath path, KernelSet set)
 {
     const bool ring = path == StreamPath::doubleRateRing;
     for (int ch = 0; ch < channels; ++ch) {
-        decimate2x(inst.outAccum[ch], inst.outAccum2x[ch], kHop, inst.downHistory[ch], ring ? downTaps20 : downTaps22,
-                   ring ? 20 : 22, set);
-        moveDown(inst.outAccum2x[ch], 2 * kHop, 2 * kHop);
-        std::fill_n(inst.outAccum2x[ch] + 2 * kHop, 2 * kHop, 0.0f);
+        decimate2x(stream.outAccum[ch], stream.outAccum2x[ch], kHop, stream.downHistory[ch], ring ? downTaps20 : downTaps22,
+                   ring ? kShortDownTaps : kLongDownTaps, set);
+        moveDown(stream.outAccum2x[ch], 2 * kHop, 2 * kHop);
+        std::fill_n(stream.outAccum2x[ch] + 2 * kHop, 2 * kHop, 0.0f);
     }
 }
 

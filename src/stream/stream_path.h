@@ -2,9 +2,9 @@
 // length in, as many delayed, equalised samples out.
 #pragma once
 
-struct PeqInstance;
-
 namespace lintaq {
+
+struct StreamRecord;
 
 // The caller's block: one array per channel, the same position in each.
 struct Block {
@@ -14,6 +14,6 @@ struct Block {
 
 // Runs the block through the path the rate and the oversampling switch
 // choose. A negative count is taken as 0. The caller designs first.
-void processBlock(PeqInstance &inst, const Block &block, int count);
+void processBlock(StreamRecord &stream, const Block &block, int count);
 
 } // namespace lintaq

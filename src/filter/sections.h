@@ -4,7 +4,7 @@
 #pragma once
 
 #include "design/band_state.h"
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 
 namespace lintaq {
 
@@ -20,11 +20,11 @@ void runPeakFrame(float *frame, const PeqBandState &band, double *state, int hea
 void runBiquadFrame(float *frame, const PeqBandState &band, double *state, int headLen, int tailLen,
                     Direction direction);
 
-// The band's own section, chosen by its type (0 peak, 1..4 biquad).
+// The band's own section, chosen by its type.
 inline void runBandFrame(float *frame, const PeqBandState &band, double *state, int headLen,
                          int tailLen, Direction direction)
 {
-    if (band.bandType == 0)
+    if (usesPeakSection(band))
         runPeakFrame(frame, band, state, headLen, tailLen, direction);
     else
         runBiquadFrame(frame, band, state, headLen, tailLen, direction);

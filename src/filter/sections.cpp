@@ -1,6 +1,6 @@
-#include "design/sections.h"
+#include "filter/sections.h"
 
-#include "design/section_kernels.h"
+#include "filter/section_kernels.h"
 
 namespace lintaq {
 
