@@ -1,0 +1,161 @@
+// The true response's cost and what it shows.
+//
+//   bench_true_response [RUNS]
+//
+// Times computeTrueResponse for a stereo 48 kHz instance with twelve bands
+// on, 512 log-spaced points from 20 Hz to 20 kHz, in modes 0 to 3 (median
+// and maximum of RUNS runs each, modes taken in turn so that load from
+// other work on the machine spreads over all of them), then prints, for the
+// issue's examples, the largest difference between the measured response
+// and the ideal curve of the response graph in each mode.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "true_response.h"
+
+namespace {
+
+using lintaq_editor::TrueResponseRequest;
+
+struct Band {
+    unsigned type;
+    float freq, gain, q;
+};
+
+PeqParams paramsOf(const std::vector<Band> &bands, int rate, bool oversample)
+{
+    PeqParams p{};
+    for (int k = 0; k < LINTAQ_BANDS; ++k) {
+        p.freq[k] = 1000.0f;
+        p.q[k] = 0.7f;
+    }
+    for (std::size_t k = 0; k < bands.size(); ++k) {
+        p.type[k] = bands[k].type;
+        p.freq[k] = bands[k].freq;
+        p.gain[k] = bands[k].gain;
+        p.q[k] = bands[k].q;
+        p.enable[k] = LINTAQ_BOTH;
+    }
+    p.sampleRate = rate;
+    p.oversample = oversample ? 1 : 0;
+    return p;
+}
+
+// The frequencies InitPeqGraph evaluates at.
+std::vector<float> graphFrequencies(int n, float fmin, float fmax)
+{
+    const float step = static_cast<float>(std::log(double(fmax)) - std::log(double(fmin))) / float(n - 1);
+    const float ratio = static_cast<float>(std::exp(double(step)));
+    std::vector<float> f(n);
+    float x = fmin;
+    for (int i = 0; i < n; ++i, x *= ratio) f[i] = x;
+    return f;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+const std::vector<Band> kTwelveBands = {
+    {LINTAQ_HIGH_PASS, 30, 0, 0.7f}, {LINTAQ_LOW_SHELF, 100, 3, 0.7f}, {LINTAQ_PEAK, 180, -2, 1.5f},
+    {LINTAQ_PEAK, 300, 2, 4},        {LINTAQ_PEAK, 500, -3, 2},        {LINTAQ_PEAK, 800, 1.5f, 1},
+    {LINTAQ_PEAK, 1200, -4, 6},      {LINTAQ_PEAK, 2500, 2, 1},        {LINTAQ_PEAK, 4000, -2, 3},
+    {LINTAQ_PEAK, 6000, 3, 2},       {LINTAQ_HIGH_SHELF, 9000, 2, 0.7f}, {LINTAQ_LOW_PASS, 19000, 0, 0.7f},
+};
+
+void timeModes(int runs)
+{
+    TrueResponseRequest req;
+    req.params = paramsOf(kTwelveBands, 48000, true);
+    req.channels = 2;
+    req.view = LINTAQ_LEFT;
+    req.frequencies = graphFrequencies(512, 20, 20000);
+    std::vector<std::vector<double>> ms(4), irMs(4);
+    std::size_t irLength[4] = {};
+    const std::atomic<bool> never{false};
+    for (int r = 0; r < runs; ++r) {
+        for (int mode = 0; mode < 4; ++mode) {
+            req.mode = mode;
+            const auto t0 = std::chrono::steady_clock::now();
+            const auto res = lintaq_editor::computeTrueResponse(req);
+            const auto t1 = std::chrono::steady_clock::now();
+            lintaq_editor::ImpulseResponse ir;
+            lintaq_editor::measureImpulseResponse(req, never, ir);
+            const auto t2 = std::chrono::steady_clock::now();
+            if (res.magnitudeDb.size() != req.frequencies.size()) std::abort();
+            ms[mode].push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+            irMs[mode].push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
+            irLength[mode] = ir.samples.size();
+        }
+    }
+    std::printf("computeTrueResponse, 48000 Hz stereo, 12 bands, oversampling on, 512 points, %d runs\n", runs);
+    std::printf("mode  median ms  max ms  (impulse response alone: median ms, samples)\n");
+    for (int mode = 0; mode < 4; ++mode)
+        std::printf("%4d  %9.1f  %6.1f  (%6.1f, %zu)\n", mode, median(ms[mode]),
+                    *std::max_element(ms[mode].begin(), ms[mode].end()), median(irMs[mode]), irLength[mode]);
+}
+
+struct Departure {
+    const char *name;
+    Band band;  // type 99: every band off
+    int rate;
+    bool oversample;
+    float fmin, fmax;
+};
+
+void departures()
+{
+    const Departure cases[] = {
+        {"peak -12 dB Q 8 at 1 kHz, 48 kHz", {LINTAQ_PEAK, 1000, -12, 8}, 48000, true, 20, 20000},
+        {"peak +15 dB Q 20 at 200 Hz, 48 kHz", {LINTAQ_PEAK, 200, 15, 20}, 48000, true, 20, 20000},
+        {"peak +10 dB Q 1 at 19 kHz, 48 kHz, no 2x", {LINTAQ_PEAK, 19000, 10, 1}, 48000, false, 20, 21700},
+        {"all bands off, 44.1 kHz, 2x", {99, 1000, 0, 1}, 44100, true, 20, 21900},
+        {"all bands off, 48 kHz, 2x", {99, 1000, 0, 1}, 48000, true, 20, 23900},
+        {"peak +6 dB Q 1 at 1 kHz, 48 kHz", {LINTAQ_PEAK, 1000, 6, 1}, 48000, true, 20, 15000},
+    };
+    std::printf("\nlargest |measured - ideal| in dB (at Hz), 1024 points\n%-42s", "case");
+    for (int mode = 0; mode < 4; ++mode) std::printf("  mode %d           ", mode);
+    std::printf("\n");
+    for (const Departure &c : cases) {
+        std::vector<Band> bands;
+        if (c.band.type != 99) bands.push_back(c.band);
+        TrueResponseRequest req;
+        req.params = paramsOf(bands, c.rate, c.oversample);
+        req.channels = 1;
+        req.frequencies = graphFrequencies(1024, c.fmin, c.fmax);
+        PeqGraph *g = InitPeqGraph(&req.params, 1024, c.fmin, c.fmax);
+        std::vector<float> ideal(1024, 0.0f);
+        if (!bands.empty()) LintaqGraph(&req.params, g, ideal.data(), 0);
+        const int count = g->pointCount;
+        ExitPeqGraph(g);
+        std::printf("%-42s", c.name);
+        for (int mode = 0; mode < 4; ++mode) {
+            req.mode = mode;
+            const auto res = lintaq_editor::computeTrueResponse(req);
+            double worst = 0, at = 0;
+            for (int i = 0; i < count; ++i) {
+                const double d = res.magnitudeDb[i] - ideal[i];
+                if (std::fabs(d) > std::fabs(worst)) worst = d, at = req.frequencies[i];
+            }
+            std::printf("  %+6.2f (%7.0f)  ", worst, at);
+        }
+        std::printf("\n");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
+    timeModes(runs);
+    departures();
+    return 0;
+}

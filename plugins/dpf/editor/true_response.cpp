@@ -1,0 +1,249 @@
+#include "true_response.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <utility>
+
+namespace lintaq_editor {
+namespace {
+
+constexpr int kHop = kEngineHop;
+constexpr int kRingDelay = 74;          // latency minus the frame length
+constexpr int kResamplerSpread = 256;   // the 2x filters' reach, host-rate samples, rounded up
+constexpr double kTailFloor = 1e-6;     // -120 dB of the peak: the tail below it is left off
+constexpr double kLongestTailSeconds = 2.0;
+constexpr float kFloorDb = -200.0f;
+
+struct InstanceDeleter {
+    void operator()(PeqInstance *p) const { LintaqExit(p); }
+};
+using InstancePtr = std::unique_ptr<PeqInstance, InstanceDeleter>;
+
+// The two inputs and how the outputs combine, for one view.
+struct ViewWeights {
+    float toLeft, toRight;      // impulse value into each input
+    double fromLeft, fromRight; // weight of each output in the response
+};
+
+ViewWeights viewWeights(int view)
+{
+    switch (view) {
+    case LINTAQ_RIGHT: return {0.0f, 1.0f, 0.0, 1.0};
+    case LINTAQ_MID: return {1.0f, 1.0f, 0.5, 0.5};
+    case LINTAQ_SIDE: return {1.0f, -1.0f, 0.5, -0.5};
+    default: return {1.0f, 0.0f, 1.0, 0.0};
+    }
+}
+
+bool rateInRange(int32_t rate) { return rate >= 8000 && rate <= 384000; }
+
+double peakOf(const std::vector<double> &h, std::size_t from, std::size_t to)
+{
+    double m = 0.0;
+    for (std::size_t i = from; i < to; ++i) m = std::max(m, std::fabs(h[i]));
+    return m;
+}
+
+// |sum_n h[n] e^{-j w n}| for four frequencies at once: the recursions are
+// independent, so interleaving them keeps the processor's adders busy.
+// Goertzel in double: with at most a few hundred thousand samples its
+// rounding stays far below what a curve shows (relative error about
+// N * 1e-16 / w, under 1e-8 at 10 Hz and 384 kHz).
+void goertzel4(const std::vector<double> &h, const double w[4], double mag[4])
+{
+    double c[4], s1[4] = {0, 0, 0, 0}, s2[4] = {0, 0, 0, 0};
+    for (int j = 0; j < 4; ++j) c[j] = 2.0 * std::cos(w[j]);
+    const double *x = h.data();
+    const std::size_t n = h.size();
+    double a0 = 0, a1 = 0, a2 = 0, a3 = 0, b0 = 0, b1 = 0, b2 = 0, b3 = 0;
+    const double c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = x[i];
+        const double n0 = v + c0 * a0 - b0, n1 = v + c1 * a1 - b1;
+        const double n2 = v + c2 * a2 - b2, n3 = v + c3 * a3 - b3;
+        b0 = a0; b1 = a1; b2 = a2; b3 = a3;
+        a0 = n0; a1 = n1; a2 = n2; a3 = n3;
+    }
+    s1[0] = a0; s1[1] = a1; s1[2] = a2; s1[3] = a3;
+    s2[0] = b0; s2[1] = b1; s2[2] = b2; s2[3] = b3;
+    for (int j = 0; j < 4; ++j) {
+        const double re = s1[j] - 0.5 * c[j] * s2[j];
+        const double im = std::sin(w[j]) * s2[j];
+        mag[j] = std::sqrt(re * re + im * im);
+    }
+}
+
+}  // namespace
+
+bool measureImpulseResponse(const TrueResponseRequest &request, const std::atomic<bool> &abandon,
+                            ImpulseResponse &out, int hopPhase)
+{
+    out = ImpulseResponse{};
+    PeqParams params = request.params;
+    if (!rateInRange(params.sampleRate)) return true;
+    params.noise = 0;
+    const bool stereo = request.channels != 1;
+    InstancePtr eq(LintaqInit(request.mode, stereo ? 1 : 0));
+    if (!eq) return true;
+    LintaqSetPar(eq.get(), &params);
+
+    // An output sample depends on the input of the frames whose first
+    // 4096 samples hold it, so the response reaches a frame length before
+    // the impulse (plus the resamplers' spread); after it, the forward
+    // passes carry each band's ringing on for as long as it lasts.
+    const int latency = LintaqGetLatency(eq.get());
+    const std::size_t frame = static_cast<std::size_t>(latency - kRingDelay);
+    const std::size_t before = frame + kResamplerSpread;
+    const std::size_t shortestAfter = frame;
+    const std::size_t longestAfter =
+        std::max(shortestAfter, static_cast<std::size_t>(kLongestTailSeconds * params.sampleRate));
+
+    // Frames start at multiples of the hop from the first input sample, so
+    // input sample `hopPhase` (after the first hop, which leaves room for
+    // the response before the impulse) has that phase.
+    const std::size_t impulseAt = kHop + static_cast<std::size_t>(std::clamp(hopPhase, 0, kHop - 1));
+    const std::size_t first = impulseAt + static_cast<std::size_t>(latency) - before;  // output index of h[0]
+    const ViewWeights vw = viewWeights(request.view);
+
+    std::vector<float> left(kHop), right(stereo ? kHop : 0);
+    std::vector<double> &h = out.samples;
+    h.reserve(before + shortestAfter + kHop);
+    std::size_t fed = 0;
+    double peak = 0.0;
+    for (;;) {
+        if (abandon.load(std::memory_order_relaxed)) {
+            out = ImpulseResponse{};
+            return false;
+        }
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        if (impulseAt >= fed && impulseAt < fed + kHop) {
+            left[impulseAt - fed] = stereo ? vw.toLeft : 1.0f;
+            if (stereo) right[impulseAt - fed] = vw.toRight;
+        }
+        if (stereo) LintaqProcST(eq.get(), left.data(), right.data(), kHop);
+        else LintaqProc(eq.get(), left.data(), kHop);
+        const std::size_t chunkStart = h.size();
+        for (std::size_t i = 0; i < static_cast<std::size_t>(kHop); ++i) {
+            if (fed + i < first) continue;
+            h.push_back(stereo ? vw.fromLeft * left[i] + vw.fromRight * right[i] : static_cast<double>(left[i]));
+        }
+        fed += kHop;
+        if (h.size() < before + shortestAfter) continue;
+        if (peak == 0.0) peak = peakOf(h, 0, h.size());
+        // Stop once a whole hop of the tail lies below the floor.
+        if (peakOf(h, chunkStart, h.size()) <= kTailFloor * peak || h.size() >= before + longestAfter) break;
+    }
+    out.centre = before;
+    out.sampleRate = params.sampleRate;
+    return true;
+}
+
+bool spectrumDb(const ImpulseResponse &ir, const std::vector<float> &frequencies,
+                const std::atomic<bool> &abandon, std::vector<float> &out)
+{
+    out.assign(frequencies.size(), std::numeric_limits<float>::quiet_NaN());
+    if (ir.samples.empty()) return true;
+    const double nyquist = 0.5 * ir.sampleRate;
+    std::vector<std::size_t> inside;
+    for (std::size_t i = 0; i < frequencies.size(); ++i) {
+        const double f = frequencies[i];
+        if (f > 0.0 && f < nyquist) inside.push_back(i);
+    }
+    const double radiansPerHz = 2.0 * 3.14159265358979323846 / ir.sampleRate;
+    for (std::size_t g = 0; g < inside.size(); g += 4) {
+        if (abandon.load(std::memory_order_relaxed)) return false;
+        double w[4], mag[4];
+        for (std::size_t j = 0; j < 4; ++j)
+            w[j] = radiansPerHz * frequencies[inside[std::min(g + j, inside.size() - 1)]];
+        goertzel4(ir.samples, w, mag);
+        for (std::size_t j = 0; j < 4 && g + j < inside.size(); ++j) {
+            const double db = 20.0 * std::log10(mag[j]);
+            out[inside[g + j]] = std::isfinite(db) ? std::max(static_cast<float>(db), kFloorDb) : kFloorDb;
+        }
+    }
+    return true;
+}
+
+bool computeTrueResponse(const TrueResponseRequest &request, const std::atomic<bool> &abandon,
+                         TrueResponse &out)
+{
+    ImpulseResponse ir;
+    if (!measureImpulseResponse(request, abandon, ir)) return false;
+    out.frequencies = request.frequencies;
+    return spectrumDb(ir, request.frequencies, abandon, out.magnitudeDb);
+}
+
+TrueResponse computeTrueResponse(const TrueResponseRequest &request)
+{
+    const std::atomic<bool> never{false};
+    TrueResponse out;
+    computeTrueResponse(request, never, out);
+    return out;
+}
+
+TrueResponseWorker::TrueResponseWorker() : thread_([this] { run(); }) {}
+
+TrueResponseWorker::~TrueResponseWorker()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        abandon_.store(true);
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+uint64_t TrueResponseWorker::request(const TrueResponseRequest &req)
+{
+    TrueResponseRequest copy = req;  // copied outside the lock
+    uint64_t generation;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::swap(pending_, copy);
+        hasPending_ = true;
+        generation = ++newestGeneration_;
+    }
+    wake_.notify_one();
+    return generation;  // `copy` (the replaced request) is freed out here
+}
+
+bool TrueResponseWorker::takeResult(TrueResponse &out)
+{
+    TrueResponse taken;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!hasReady_) return false;
+        std::swap(taken, ready_);
+        hasReady_ = false;
+    }
+    out = std::move(taken);
+    return true;
+}
+
+void TrueResponseWorker::run()
+{
+    for (;;) {
+        TrueResponseRequest req;
+        uint64_t generation;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || hasPending_; });
+            if (stopping_) return;
+            std::swap(req, pending_);
+            hasPending_ = false;
+            generation = newestGeneration_;
+        }
+        TrueResponse result;
+        if (!computeTrueResponse(req, abandon_, result)) continue;
+        result.generation = generation;
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::swap(ready_, result);
+        hasReady_ = true;
+    }
+}
+
+}  // namespace lintaq_editor
