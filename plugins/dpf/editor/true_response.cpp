@@ -91,12 +91,15 @@ bool measureImpulseResponse(const TrueResponseRequest &request, const std::atomi
 
     // An output sample depends on the input of the frames whose first
     // 4096 samples hold it, so the response reaches a frame length before
-    // the impulse (plus the resamplers' spread); after it, the forward
-    // passes carry each band's ringing on for as long as it lasts.
+    // the impulse (plus the resamplers' spread); that part comes out within
+    // the latency and costs nothing extra. After the impulse, the forward
+    // passes carry each band's ringing on for as long as it lasts: the
+    // engine runs on, a hop at a time, until a whole hop lies below the
+    // floor, so ordinary bands cost a few hops beyond the latency.
     const int latency = LintaqGetLatency(eq.get());
     const std::size_t frame = static_cast<std::size_t>(latency - kRingDelay);
     const std::size_t before = frame + kResamplerSpread;
-    const std::size_t shortestAfter = frame;
+    const std::size_t shortestAfter = 2 * kHop;
     const std::size_t longestAfter =
         std::max(shortestAfter, static_cast<std::size_t>(kLongestTailSeconds * params.sampleRate));
 

@@ -31,7 +31,7 @@ struct TrueResponseRequest {
     // As the plugin hands it to LintaqSetPar (sampleRate = the host rate).
     // The noise switch is ignored: the private instance runs without it, so
     // the measurement is repeatable and free of the noise's own spectrum.
-    PeqParams params;
+    PeqParams params{};
     int mode = 2;       // quality 0..3, clamped as LintaqInit clamps it
     int channels = 2;   // 1: a mono instance; anything else: stereo
     // Which response of a stereo instance (mono: ignored):
