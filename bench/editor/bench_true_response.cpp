@@ -17,46 +17,15 @@
 #include <cstdlib>
 #include <vector>
 
+#include "band_params.h"
 #include "true_response.h"
 
 namespace {
 
 using lintaq_editor::TrueResponseRequest;
-
-struct Band {
-    unsigned type;
-    float freq, gain, q;
-};
-
-PeqParams paramsOf(const std::vector<Band> &bands, int rate, bool oversample)
-{
-    PeqParams p{};
-    for (int k = 0; k < LINTAQ_BANDS; ++k) {
-        p.freq[k] = 1000.0f;
-        p.q[k] = 0.7f;
-    }
-    for (std::size_t k = 0; k < bands.size(); ++k) {
-        p.type[k] = bands[k].type;
-        p.freq[k] = bands[k].freq;
-        p.gain[k] = bands[k].gain;
-        p.q[k] = bands[k].q;
-        p.enable[k] = LINTAQ_BOTH;
-    }
-    p.sampleRate = rate;
-    p.oversample = oversample ? 1 : 0;
-    return p;
-}
-
-// The frequencies InitPeqGraph evaluates at.
-std::vector<float> graphFrequencies(int n, float fmin, float fmax)
-{
-    const float step = static_cast<float>(std::log(double(fmax)) - std::log(double(fmin))) / float(n - 1);
-    const float ratio = static_cast<float>(std::exp(double(step)));
-    std::vector<float> f(n);
-    float x = fmin;
-    for (int i = 0; i < n; ++i, x *= ratio) f[i] = x;
-    return f;
-}
+using true_response_test::Band;
+using true_response_test::graphFrequencies;
+using true_response_test::paramsOf;
 
 double median(std::vector<double> v)
 {

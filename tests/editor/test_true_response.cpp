@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "band_params.h"
 #include "true_response.h"
 
 namespace {
@@ -18,31 +19,9 @@ using lintaq_editor::computeTrueResponse;
 using lintaq_editor::TrueResponse;
 using lintaq_editor::TrueResponseRequest;
 using lintaq_editor::TrueResponseWorker;
-
-struct Band {
-    unsigned type;
-    float freq, gain, q;
-    unsigned enable = LINTAQ_BOTH;
-};
-
-PeqParams paramsOf(const std::vector<Band> &bands, int rate, bool oversample)
-{
-    PeqParams p{};
-    for (int k = 0; k < LINTAQ_BANDS; ++k) {
-        p.freq[k] = 1000.0f;
-        p.q[k] = 0.7f;
-    }
-    for (std::size_t k = 0; k < bands.size(); ++k) {
-        p.type[k] = bands[k].type;
-        p.freq[k] = bands[k].freq;
-        p.gain[k] = bands[k].gain;
-        p.q[k] = bands[k].q;
-        p.enable[k] = bands[k].enable;
-    }
-    p.sampleRate = rate;
-    p.oversample = oversample ? 1 : 0;
-    return p;
-}
+using true_response_test::Band;
+using true_response_test::graphFrequencies;
+using true_response_test::paramsOf;
 
 TrueResponseRequest requestOf(const std::vector<Band> &bands, int rate, bool oversample, int mode,
                               std::vector<float> freqs, int channels = 1, int view = LINTAQ_LEFT)
@@ -54,18 +33,6 @@ TrueResponseRequest requestOf(const std::vector<Band> &bands, int rate, bool ove
     r.view = view;
     r.frequencies = std::move(freqs);
     return r;
-}
-
-// The points InitPeqGraph evaluates at (fmin times a single-precision
-// ratio, multiplied up), so measured and ideal curves share abscissae.
-std::vector<float> graphFrequencies(int n, float fmin, float fmax)
-{
-    const float step = static_cast<float>(std::log(double(fmax)) - std::log(double(fmin))) / float(n - 1);
-    const float ratio = static_cast<float>(std::exp(double(step)));
-    std::vector<float> f(n);
-    float x = fmin;
-    for (int i = 0; i < n; ++i, x *= ratio) f[i] = x;
-    return f;
 }
 
 // Sum of the graph's curves of the given bands on that grid; with
