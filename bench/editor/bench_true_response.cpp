@@ -5,7 +5,8 @@
 // Times computeTrueResponse for a stereo 48 kHz instance with twelve bands
 // on, 512 log-spaced points from 20 Hz to 20 kHz, in modes 0 to 3 (median
 // and maximum of RUNS runs each, modes taken in turn so that load from
-// other work on the machine spreads over all of them), then prints, for the
+// other work on the machine spreads over all of them), and the worker's
+// time from a request to its result in modes 0 and 3; then prints, for the
 // issue's examples, the largest difference between the measured response
 // and the ideal curve of the response graph in each mode, and how much the
 // impulse's place in the engine's hop changes the result.
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "band_params.h"
@@ -120,6 +122,52 @@ void departures()
     }
 }
 
+// What the editor waits for: from a request to the worker to its result
+// being ready to take, polled every millisecond as a UI timer would. A
+// single change, and the end of a drag (a request every 16 ms for half a
+// second, timed from the last one; the computation running when it came
+// is finished first).
+void workerLatency(int runs)
+{
+    TrueResponseRequest req;
+    req.params = paramsOf(kTwelveBands, 48000, true);
+    req.channels = 2;
+    req.view = LINTAQ_LEFT;
+    req.frequencies = graphFrequencies(512, 20, 20000);
+    const auto waitFor = [](lintaq_editor::TrueResponseWorker &w, uint64_t generation) {
+        lintaq_editor::TrueResponse out;
+        for (;;) {
+            if (w.takeResult(out) && out.generation == generation) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    std::printf("\nworker: request to result ready, 48000 Hz stereo, 12 bands, 512 points, %d runs\n", runs);
+    std::printf("mode  single change: median ms  max ms   end of a drag: median ms  max ms\n");
+    for (int mode : {0, 3}) {
+        req.mode = mode;
+        std::vector<double> single, drag;
+        lintaq_editor::TrueResponseWorker worker;
+        for (int r = 0; r < runs; ++r) {
+            req.params.gain[5] = float(r % 7);
+            auto t0 = std::chrono::steady_clock::now();
+            waitFor(worker, worker.request(req));
+            single.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+            uint64_t last = 0;
+            for (int step = 0; step < 30; ++step) {
+                req.params.freq[5] = 800.0f + 10.0f * float(step);
+                t0 = std::chrono::steady_clock::now();
+                last = worker.request(req);
+                if (step + 1 < 30) std::this_thread::sleep_for(std::chrono::milliseconds(16));
+            }
+            waitFor(worker, last);
+            drag.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        }
+        std::printf("%4d  %24.1f  %6.1f   %24.1f  %6.1f\n", mode, median(single),
+                    *std::max_element(single.begin(), single.end()), median(drag),
+                    *std::max_element(drag.begin(), drag.end()));
+    }
+}
+
 // How much the impulse's place in the engine's hop matters: for bands
 // that ring past a frame, the responses at 64 places in the hop against
 // their mean (what a steady tone meets), 400 points 20 Hz to 20 kHz.
@@ -186,6 +234,7 @@ int main(int argc, char **argv)
 {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
     timeModes(runs);
+    workerLatency(runs);
     departures();
     hopPositions();
     return 0;
