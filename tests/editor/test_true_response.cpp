@@ -222,8 +222,36 @@ TEST(TrueResponse, StereoViewsShowTheBandsRoutedToThem)
     }
 }
 
+// The mono shortcut measures the same thing as the stereo engine, also
+// where frames cut a band short (so the order of the bands matters), for
+// each view it serves.
+TEST(TrueResponse, MonoShortcutMeasuresWhatTheStereoEngineDoes)
+{
+    const std::vector<Band> bands = {{LINTAQ_PEAK, 30, 15, 20, LINTAQ_BOTH}, {LINTAQ_PEAK, 1000, -9, 4, LINTAQ_LEFT},
+                                     {LINTAQ_HIGH_SHELF, 5000, 6, 0.7f, LINTAQ_RIGHT}, {LINTAQ_LOW_SHELF, 80, 4, 0.7f, 7}};
+    const std::vector<float> f = graphFrequencies(200, 20, 20000);
+    for (int view : {LINTAQ_LEFT, LINTAQ_RIGHT}) {
+        TrueResponseRequest req = requestOf(bands, 44100, true, 3, f, 2, view);
+        const TrueResponse shortcut = computeTrueResponse(req);
+        req.useMonoWherePossible = false;
+        const TrueResponse stereo = computeTrueResponse(req);
+        for (std::size_t i = 0; i < f.size(); ++i)
+            EXPECT_NEAR(shortcut.magnitudeDb[i], stereo.magnitudeDb[i], 1e-3) << "view " << view << " at " << f[i];
+    }
+    const std::vector<Band> both = {bands[0], {LINTAQ_PEAK, 3000, 5, 2, LINTAQ_BOTH}};
+    for (int view : {LINTAQ_MID, LINTAQ_SIDE}) {
+        TrueResponseRequest req = requestOf(both, 48000, false, 3, f, 2, view);
+        const TrueResponse shortcut = computeTrueResponse(req);
+        req.useMonoWherePossible = false;
+        const TrueResponse stereo = computeTrueResponse(req);
+        for (std::size_t i = 0; i < f.size(); ++i)
+            EXPECT_NEAR(shortcut.magnitudeDb[i], stereo.magnitudeDb[i], 1e-3) << "view " << view << " at " << f[i];
+    }
+}
+
 // Where there is nothing to measure the answer says so (NaN) instead of
-// inventing a value; the private instance ignores the noise switch.
+// inventing a value; the private instance ignores the noise switch; a
+// hostile request is answered, not crashed on.
 TEST(TrueResponse, OutOfRangeFrequenciesAndRatesAreNotANumber)
 {
     TrueResponseRequest req = requestOf({{LINTAQ_PEAK, 1000, 6, 1}}, 48000, true, 3, {0, -5, 24000, 30000, 1000});
@@ -231,6 +259,12 @@ TEST(TrueResponse, OutOfRangeFrequenciesAndRatesAreNotANumber)
     const TrueResponse got = computeTrueResponse(req);
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(std::isnan(got.magnitudeDb[i])) << i;
     EXPECT_NEAR(got.magnitudeDb[4], 6.0, 0.01);
+    // A hostile block, mode, channel count and view: an answer of the
+    // right size, nothing worse.
+    TrueResponseRequest hostile = requestOf({{LINTAQ_PEAK, 1000, 1e30f, 0.01f}, {LINTAQ_LOW_PASS, -1, 0, NAN},
+                                             {99, 500, 6, 1}, {LINTAQ_HIGH_SHELF, 1e9f, -1e9f, 1e9f, 77}},
+                                            48000, true, 17, {100, 1000, 10000}, 5, 99);
+    EXPECT_EQ(computeTrueResponse(hostile).magnitudeDb.size(), 3u);
     for (int rate : {0, -48000, 7999, 384001}) {
         req.params.sampleRate = rate;
         const TrueResponse bad = computeTrueResponse(req);

@@ -14,7 +14,7 @@ constexpr int kRingDelay = 74;          // latency minus the frame length
 constexpr int kResamplerSpread = 256;   // the 2x filters' reach, host-rate samples, rounded up
 constexpr double kTailFloor = 1e-6;     // -120 dB of the peak: the tail below it is left off
 constexpr double kLongestTailSeconds = 2.0;
-constexpr float kFloorDb = -200.0f;
+constexpr double kFloorDb = -200.0, kCeilingDb = 500.0;
 
 struct InstanceDeleter {
     void operator()(PeqInstance *p) const { LintaqExit(p); }
@@ -38,6 +38,35 @@ ViewWeights viewWeights(int view)
 }
 
 bool rateInRange(int32_t rate) { return rate >= 8000 && rate <= 384000; }
+
+int normalView(int view)
+{
+    return view == LINTAQ_RIGHT || view == LINTAQ_MID || view == LINTAQ_SIDE ? view : LINTAQ_LEFT;
+}
+
+// A stereo view reached only by bands on both channels (and, for the left
+// or right view, bands on that channel) is what a mono instance with just
+// those bands does: the stereo chain runs them on each channel alike and
+// in the same order, and the sum and difference of a pair that only they
+// touched convert back unchanged. It takes half the work. Bands on mid or
+// side, or on one channel in the mid or side view, need the stereo engine.
+bool monoEquivalent(const PeqParams &stereo, int view, PeqParams &mono)
+{
+    mono = stereo;
+    const bool channelView = view == LINTAQ_LEFT || view == LINTAQ_RIGHT;
+    for (int k = 0; k < LINTAQ_BANDS; ++k) {
+        const uint32_t code = stereo.enable[k];
+        if (code == LINTAQ_BOTH) continue;
+        if (code == LINTAQ_OFF || code > LINTAQ_SIDE) {
+            mono.enable[k] = LINTAQ_OFF;  // mono would apply any nonzero code
+        } else if (channelView && (code == LINTAQ_LEFT || code == LINTAQ_RIGHT)) {
+            mono.enable[k] = code == static_cast<uint32_t>(view) ? LINTAQ_BOTH : LINTAQ_OFF;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
 
 double peakOf(const std::vector<double> &h, std::size_t from, std::size_t to)
 {
@@ -84,7 +113,13 @@ bool measureImpulseResponse(const TrueResponseRequest &request, const std::atomi
     PeqParams params = request.params;
     if (!rateInRange(params.sampleRate)) return true;
     params.noise = 0;
-    const bool stereo = request.channels != 1;
+    const int view = normalView(request.view);
+    PeqParams mono;
+    bool stereo = request.channels != 1;
+    if (stereo && request.useMonoWherePossible && monoEquivalent(params, view, mono)) {
+        stereo = false;
+        params = mono;
+    }
     InstancePtr eq(LintaqInit(request.mode, stereo ? 1 : 0));
     if (!eq) return true;
     LintaqSetPar(eq.get(), &params);
@@ -108,7 +143,7 @@ bool measureImpulseResponse(const TrueResponseRequest &request, const std::atomi
     // the response before the impulse) has that phase.
     const std::size_t impulseAt = kHop + static_cast<std::size_t>(std::clamp(hopPhase, 0, kHop - 1));
     const std::size_t first = impulseAt + static_cast<std::size_t>(latency) - before;  // output index of h[0]
-    const ViewWeights vw = viewWeights(request.view);
+    const ViewWeights vw = viewWeights(view);
 
     std::vector<float> left(kHop), right(stereo ? kHop : 0);
     std::vector<double> &h = out.samples;
@@ -163,8 +198,11 @@ bool spectrumDb(const ImpulseResponse &ir, const std::vector<float> &frequencies
             w[j] = radiansPerHz * frequencies[inside[std::min(g + j, inside.size() - 1)]];
         goertzel4(ir.samples, w, mag);
         for (std::size_t j = 0; j < 4 && g + j < inside.size(); ++j) {
+            // A NaN stays one (an engine fed settings far outside their
+            // ranges); zero and overflow are held to the floor and ceiling.
             const double db = 20.0 * std::log10(mag[j]);
-            out[inside[g + j]] = std::isfinite(db) ? std::max(static_cast<float>(db), kFloorDb) : kFloorDb;
+            out[inside[g + j]] = std::isnan(db) ? static_cast<float>(db)
+                                                : static_cast<float>(std::clamp(db, kFloorDb, kCeilingDb));
         }
     }
     return true;

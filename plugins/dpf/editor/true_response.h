@@ -45,6 +45,12 @@ struct TrueResponseRequest {
     // of gain G gives the left channel (1 + G) / 2, since side is untouched).
     int view = LINTAQ_LEFT;
     std::vector<float> frequencies;  // Hz, where to evaluate
+    // A stereo view that only bands on both channels (and, for left and
+    // right, bands on that channel) reach is measured through a mono
+    // instance with those bands, at half the cost; the result is the same
+    // (to float rounding, far below what a curve shows). False: always
+    // through a stereo instance.
+    bool useMonoWherePossible = true;
 };
 
 struct TrueResponse {
@@ -53,7 +59,9 @@ struct TrueResponse {
     // The engine's measured response in dB at each frequency. NaN where
     // the frequency is not above 0 and below half the host rate, and
     // everywhere when the rate is outside 8000..384000 Hz (no response is
-    // measured then). A response below -200 dB is given as -200 dB.
+    // measured then). A response below -200 dB is given as -200 dB, one
+    // that overflows as +500 dB; settings far outside the engine's
+    // documented ranges can also give NaN.
     std::vector<float> magnitudeDb;
 };
 
@@ -90,7 +98,7 @@ bool measureImpulseResponse(const TrueResponseRequest &request, const std::atomi
                             ImpulseResponse &out, int hopPhase = kEngineHop / 2);
 
 // The magnitude in dB of an impulse response's spectrum at each frequency
-// (NaN outside 0 < f < rate / 2, floor -200 dB), as computeTrueResponse
+// (NaN outside 0 < f < rate / 2, -200 to +500 dB), as computeTrueResponse
 // gives it. Returns false (out unspecified) when abandoned.
 bool spectrumDb(const ImpulseResponse &ir, const std::vector<float> &frequencies,
                 const std::atomic<bool> &abandon, std::vector<float> &out);
