@@ -75,29 +75,27 @@ double peakOf(const std::vector<double> &h, std::size_t from, std::size_t to)
     return m;
 }
 
-// |sum_n h[n] e^{-j w n}| for four frequencies at once: the recursions are
-// independent, so interleaving them keeps the processor's adders busy.
-// Goertzel in double: with at most a few hundred thousand samples its
-// rounding stays far below what a curve shows (relative error about
-// N * 1e-16 / w, under 1e-8 at 10 Hz and 384 kHz).
-void goertzel4(const std::vector<double> &h, const double w[4], double mag[4])
+constexpr std::size_t kLanes = 8;
+
+// |sum_n h[n] e^{-j w n}| for kLanes frequencies at once: each Goertzel
+// recursion waits on its own previous step, so several independent ones
+// keep the processor busy, and the impulse response is read once per
+// group. (Measured: 4, 8 and 16 lanes run equally fast here; 8 keep their
+// state in SSE2's registers.) In double: with at most a few hundred
+// thousand samples the rounding stays far below what a curve shows
+// (relative error about N * 1e-16 / w, under 1e-8 at 10 Hz and 384 kHz).
+void goertzelLanes(const std::vector<double> &h, const double (&w)[kLanes], double (&mag)[kLanes])
 {
-    double c[4], s1[4] = {0, 0, 0, 0}, s2[4] = {0, 0, 0, 0};
-    for (int j = 0; j < 4; ++j) c[j] = 2.0 * std::cos(w[j]);
-    const double *x = h.data();
-    const std::size_t n = h.size();
-    double a0 = 0, a1 = 0, a2 = 0, a3 = 0, b0 = 0, b1 = 0, b2 = 0, b3 = 0;
-    const double c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = x[i];
-        const double n0 = v + c0 * a0 - b0, n1 = v + c1 * a1 - b1;
-        const double n2 = v + c2 * a2 - b2, n3 = v + c3 * a3 - b3;
-        b0 = a0; b1 = a1; b2 = a2; b3 = a3;
-        a0 = n0; a1 = n1; a2 = n2; a3 = n3;
+    double c[kLanes], s1[kLanes] = {}, s2[kLanes] = {};
+    for (std::size_t j = 0; j < kLanes; ++j) c[j] = 2.0 * std::cos(w[j]);
+    for (const double v : h) {
+        for (std::size_t j = 0; j < kLanes; ++j) {
+            const double next = v + c[j] * s1[j] - s2[j];
+            s2[j] = s1[j];
+            s1[j] = next;
+        }
     }
-    s1[0] = a0; s1[1] = a1; s1[2] = a2; s1[3] = a3;
-    s2[0] = b0; s2[1] = b1; s2[2] = b2; s2[3] = b3;
-    for (int j = 0; j < 4; ++j) {
+    for (std::size_t j = 0; j < kLanes; ++j) {
         const double re = s1[j] - 0.5 * c[j] * s2[j];
         const double im = std::sin(w[j]) * s2[j];
         mag[j] = std::sqrt(re * re + im * im);
@@ -191,13 +189,13 @@ bool spectrumDb(const ImpulseResponse &ir, const std::vector<float> &frequencies
         if (f > 0.0 && f < nyquist) inside.push_back(i);
     }
     const double radiansPerHz = 2.0 * 3.14159265358979323846 / ir.sampleRate;
-    for (std::size_t g = 0; g < inside.size(); g += 4) {
+    for (std::size_t g = 0; g < inside.size(); g += kLanes) {
         if (abandon.load(std::memory_order_relaxed)) return false;
-        double w[4], mag[4];
-        for (std::size_t j = 0; j < 4; ++j)
+        double w[kLanes], mag[kLanes];
+        for (std::size_t j = 0; j < kLanes; ++j)
             w[j] = radiansPerHz * frequencies[inside[std::min(g + j, inside.size() - 1)]];
-        goertzel4(ir.samples, w, mag);
-        for (std::size_t j = 0; j < 4 && g + j < inside.size(); ++j) {
+        goertzelLanes(ir.samples, w, mag);
+        for (std::size_t j = 0; j < kLanes && g + j < inside.size(); ++j) {
             // A NaN stays one (an engine fed settings far outside their
             // ranges); zero and overflow are held to the floor and ceiling.
             const double db = 20.0 * std::log10(mag[j]);
