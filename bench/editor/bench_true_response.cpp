@@ -194,22 +194,10 @@ void hopPositions()
         req.mode = c.mode;
         req.channels = 1;
         req.frequencies = graphFrequencies(400, 20, 20000);
+        std::vector<lintaq_editor::ImpulseResponse> each;
+        const lintaq_editor::ImpulseResponse mean = true_response_test::meanOverHop(req, kPositions, each);
         std::vector<std::vector<float>> db(kPositions);
-        lintaq_editor::ImpulseResponse mean;
-        for (int p = 0; p < kPositions; ++p) {
-            lintaq_editor::ImpulseResponse ir;
-            lintaq_editor::measureImpulseResponse(req, never, ir, p * lintaq_editor::kEngineHop / kPositions);
-            lintaq_editor::spectrumDb(ir, req.frequencies, never, db[p]);
-            if (p == 0) {
-                mean = ir;
-                continue;
-            }
-            for (std::size_t i = 0; i < mean.samples.size(); ++i) {
-                const std::size_t j = i + ir.centre - mean.centre;
-                if (j < ir.samples.size()) mean.samples[i] += ir.samples[j];
-            }
-        }
-        for (double &v : mean.samples) v /= kPositions;
+        for (int p = 0; p < kPositions; ++p) lintaq_editor::spectrumDb(each[p], req.frequencies, never, db[p]);
         std::vector<float> meanDb;
         lintaq_editor::spectrumDb(mean, req.frequencies, never, meanDb);
         double spread = 0, half = 0, start = 0, worst = 0;

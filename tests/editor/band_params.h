@@ -1,11 +1,13 @@
-// Parameter blocks and frequency grids for the true response's tests and
-// its benchmark.
+// Parameter blocks, frequency grids and the hop-averaged response for the
+// true response's tests and its benchmark.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "lintaq.h"
+#include "true_response.h"
 
 namespace true_response_test {
 
@@ -45,6 +47,31 @@ inline std::vector<float> graphFrequencies(int n, float fmin, float fmax)
     float x = fmin;
     for (int i = 0; i < n; ++i, x *= ratio) f[static_cast<std::size_t>(i)] = x;
     return f;
+}
+
+// The mean of the impulse responses with the impulse at `positions`
+// evenly spaced places in the engine's hop, aligned on the impulse: what a
+// steady tone meets. `each` receives every response measured.
+inline lintaq_editor::ImpulseResponse meanOverHop(const lintaq_editor::TrueResponseRequest &req, int positions,
+                                                  std::vector<lintaq_editor::ImpulseResponse> &each)
+{
+    const std::atomic<bool> never{false};
+    each.assign(static_cast<std::size_t>(positions), {});
+    std::size_t before = 0, after = 0;
+    for (int p = 0; p < positions; ++p) {
+        lintaq_editor::ImpulseResponse &ir = each[static_cast<std::size_t>(p)];
+        lintaq_editor::measureImpulseResponse(req, never, ir, p * lintaq_editor::kEngineHop / positions);
+        before = std::max(before, ir.centre);
+        after = std::max(after, ir.samples.size() - ir.centre);
+    }
+    lintaq_editor::ImpulseResponse mean;
+    mean.samples.assign(before + after, 0.0);
+    mean.centre = before;
+    mean.sampleRate = req.params.sampleRate;
+    for (const auto &ir : each)
+        for (std::size_t i = 0; i < ir.samples.size(); ++i)
+            mean.samples[before - ir.centre + i] += ir.samples[i] / positions;
+    return mean;
 }
 
 }  // namespace true_response_test

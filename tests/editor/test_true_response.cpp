@@ -166,21 +166,10 @@ TEST(TrueResponse, HalfAHopInIsCloseToTheAverageOverTheHop)
     const TrueResponseRequest req =
         requestOf({{LINTAQ_PEAK, 30, 15, 20}}, 48000, true, 3, graphFrequencies(100, 20, 200));
     const std::atomic<bool> never{false};
-    constexpr int kPositions = 16;
-    lintaq_editor::ImpulseResponse mean, atBoundary, halfway;
-    for (int p = 0; p < kPositions; ++p) {
-        lintaq_editor::ImpulseResponse ir;
-        ASSERT_TRUE(lintaq_editor::measureImpulseResponse(req, never, ir, p * lintaq_editor::kEngineHop / kPositions));
-        if (p == 0) {
-            mean = atBoundary = ir;
-            continue;
-        }
-        for (std::size_t i = 0; i < mean.samples.size(); ++i) {
-            const std::size_t j = i + ir.centre - mean.centre;  // same lag from the impulse
-            if (j < ir.samples.size()) mean.samples[i] += ir.samples[j];
-        }
-    }
-    for (double &v : mean.samples) v /= kPositions;
+    std::vector<lintaq_editor::ImpulseResponse> each;
+    const lintaq_editor::ImpulseResponse mean = true_response_test::meanOverHop(req, 16, each);
+    const lintaq_editor::ImpulseResponse &atBoundary = each[0];
+    lintaq_editor::ImpulseResponse halfway;
     ASSERT_TRUE(lintaq_editor::measureImpulseResponse(req, never, halfway));
     std::vector<float> meanDb, boundaryDb, halfwayDb;
     lintaq_editor::spectrumDb(mean, req.frequencies, never, meanDb);

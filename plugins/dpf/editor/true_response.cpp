@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -172,7 +173,14 @@ bool measureImpulseResponse(const TrueResponseRequest &request, const std::atomi
         // Stop once a whole hop of the tail lies below the floor.
         if (peakOf(h, chunkStart, h.size()) <= kTailFloor * peak || h.size() >= before + longestAfter) break;
     }
-    out.centre = before;
+    // Before the impulse the response is the backward passes' mirror of
+    // the ringing, as short as the tail for ordinary bands: the lead-in
+    // below the same floor is left off, which spares the spectrum most of
+    // a frame's worth of near-zero samples.
+    std::size_t lead = 0;
+    while (lead < before && std::fabs(h[lead]) <= kTailFloor * peak) ++lead;
+    h.erase(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(lead));
+    out.centre = before - lead;
     out.sampleRate = params.sampleRate;
     return true;
 }
