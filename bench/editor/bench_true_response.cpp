@@ -42,13 +42,21 @@ const std::vector<Band> kTwelveBands = {
     {LINTAQ_PEAK, 6000, 3, 2},       {LINTAQ_HIGH_SHELF, 9000, 2, 0.7f}, {LINTAQ_LOW_PASS, 19000, 0, 0.7f},
 };
 
-void timeModes(int runs)
+// The timed case: stereo, 48 kHz, oversampling on, the left view, 512
+// points from 20 Hz to 20 kHz.
+TrueResponseRequest twelveBandRequest()
 {
     TrueResponseRequest req;
     req.params = paramsOf(kTwelveBands, 48000, true);
     req.channels = 2;
     req.view = LINTAQ_LEFT;
     req.frequencies = graphFrequencies(512, 20, 20000);
+    return req;
+}
+
+void timeModes(int runs)
+{
+    TrueResponseRequest req = twelveBandRequest();
     std::vector<std::vector<double>> ms(4), irMs(4);
     std::size_t irLength[4] = {};
     const std::atomic<bool> never{false};
@@ -129,11 +137,7 @@ void departures()
 // is finished first).
 void workerLatency(int runs)
 {
-    TrueResponseRequest req;
-    req.params = paramsOf(kTwelveBands, 48000, true);
-    req.channels = 2;
-    req.view = LINTAQ_LEFT;
-    req.frequencies = graphFrequencies(512, 20, 20000);
+    TrueResponseRequest req = twelveBandRequest();
     const auto waitFor = [](lintaq_editor::TrueResponseWorker &w, uint64_t generation) {
         lintaq_editor::TrueResponse out;
         for (;;) {

@@ -219,23 +219,19 @@ TEST(TrueResponse, MonoShortcutMeasuresWhatTheStereoEngineDoes)
     const std::vector<Band> bands = {{LINTAQ_PEAK, 30, 15, 20, LINTAQ_BOTH}, {LINTAQ_PEAK, 1000, -9, 4, LINTAQ_LEFT},
                                      {LINTAQ_HIGH_SHELF, 5000, 6, 0.7f, LINTAQ_RIGHT}, {LINTAQ_LOW_SHELF, 80, 4, 0.7f, 7}};
     const std::vector<float> f = graphFrequencies(200, 20, 20000);
-    for (int view : {LINTAQ_LEFT, LINTAQ_RIGHT}) {
-        TrueResponseRequest req = requestOf(bands, 44100, true, 3, f, 2, view);
+    const auto compare = [&](const std::vector<Band> &chosen, int rate, bool oversample, int view) {
+        TrueResponseRequest req = requestOf(chosen, rate, oversample, 3, f, 2, view);
         const TrueResponse shortcut = computeTrueResponse(req);
         req.useMonoWherePossible = false;
         const TrueResponse stereo = computeTrueResponse(req);
         for (std::size_t i = 0; i < f.size(); ++i)
             EXPECT_NEAR(shortcut.magnitudeDb[i], stereo.magnitudeDb[i], 1e-3) << "view " << view << " at " << f[i];
-    }
+    };
+    compare(bands, 44100, true, LINTAQ_LEFT);
+    compare(bands, 44100, true, LINTAQ_RIGHT);
     const std::vector<Band> both = {bands[0], {LINTAQ_PEAK, 3000, 5, 2, LINTAQ_BOTH}};
-    for (int view : {LINTAQ_MID, LINTAQ_SIDE}) {
-        TrueResponseRequest req = requestOf(both, 48000, false, 3, f, 2, view);
-        const TrueResponse shortcut = computeTrueResponse(req);
-        req.useMonoWherePossible = false;
-        const TrueResponse stereo = computeTrueResponse(req);
-        for (std::size_t i = 0; i < f.size(); ++i)
-            EXPECT_NEAR(shortcut.magnitudeDb[i], stereo.magnitudeDb[i], 1e-3) << "view " << view << " at " << f[i];
-    }
+    compare(both, 48000, false, LINTAQ_MID);
+    compare(both, 48000, false, LINTAQ_SIDE);
 }
 
 // Where there is nothing to measure the answer says so (NaN) instead of
