@@ -52,12 +52,14 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE no-sanitizer
 # minute from the committed seeds (fuzz/run.sh SECONDS runs longer).
 bash fuzz/run.sh 60
 
-# Instances share one thing across threads, the frame noise generator: its
-# test runs once more under ThreadSanitizer.
+# Two things run on several threads: the frame noise generator, which
+# instances share, and the editor's true-response worker. Their tests run
+# once more under ThreadSanitizer (the tools and plugins are configured, for
+# the worker's test, but not built).
 tsan="-fsanitize=thread -fno-omit-frame-pointer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTAQ_WERROR=ON \
-  -DLINTAQ_BUILD_EXAMPLES=OFF -DLINTAQ_BUILD_TOOLS=OFF -DLINTAQ_BUILD_PLUGINS=OFF \
+  -DLINTAQ_BUILD_EXAMPLES=OFF -DLINTAQ_BUILD_TOOLS=ON -DLINTAQ_BUILD_PLUGINS=ON \
   -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_C_FLAGS="$tsan" \
   -DCMAKE_EXE_LINKER_FLAGS="$tsan" -DCMAKE_SHARED_LINKER_FLAGS="$tsan" >/dev/null
-cmake --build build-tsan -j "$jobs" --target test_noise_threads
-ctest --test-dir build-tsan --output-on-failure -R "^NoiseThreads\\."
+cmake --build build-tsan -j "$jobs" --target test_noise_threads test_true_response
+ctest --test-dir build-tsan --output-on-failure -R "^(NoiseThreads|TrueResponseWorker)\\."

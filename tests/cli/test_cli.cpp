@@ -502,8 +502,8 @@ TEST(CurveSvg, RendersAndDrawsTheGraphAndTheEnginesResponse)
     // of a 1000:1 log span over 900 units, at most 0.002 dB on the steepest
     // slope here (24 dB/octave); 0.005 units of y is under 0.001 dB.
     // Measured lines: add the 40 Hz high-pass's tail cut at mode 3's
-    // lookahead and the FFT bins interpolated (about 0.006 dB seen, just
-    // below 40 Hz). A band lost, doubled or misrouted is off by decibels.
+    // lookahead (the spectrum itself is exact at each point). A band lost,
+    // doubled or misrouted is off by decibels.
     const struct { const char *id; std::vector<int> bands; bool measured; } lines[] = {
         {"total-left", {0, 1, 2}, false}, {"total-right", {0, 1, 3}, false}, {"band-1", {0}, false},
         {"band-2", {1}, false}, {"band-3", {2}, false}, {"band-4", {3}, false},

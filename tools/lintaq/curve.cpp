@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -10,7 +9,7 @@
 
 #include "audio_file.h"
 #include "errors.h"
-#include "fft.h"
+#include "true_response.h"
 
 namespace lintaq_cli {
 namespace {
@@ -99,36 +98,22 @@ std::vector<View> chooseViews(const Settings &s, const std::string &channel)
     return views;
 }
 
-// Response of the engine itself: an impulse through LintaqProc with the
-// view's bands, aligned by the latency, then its spectrum at the grid points.
+// Response of the engine itself, as the plugin's editor draws it: an
+// impulse through a mono instance with the view's bands, aligned by the
+// latency, its spectrum taken at the grid points.
 std::vector<float> measureResponse(const Settings &s, int rate, const std::vector<bool> &include,
                                    const std::vector<float> &freqs, int count)
 {
-    // Long enough for mode 0's lookahead on both sides of the impulse, and a
-    // bin spacing of 1 Hz or finer so 20 Hz lies well above the first bins.
-    std::size_t n = 65536;
-    while (n < static_cast<std::size_t>(rate)) n <<= 1;
-    const PeqParams params = toParams(s, rate, &include);
-    PeqInstance *eq = LintaqInit(s.mode, 0);
-    if (eq == nullptr) throw ioError("out of memory creating the equaliser");
-    LintaqSetPar(eq, &params);
-    const std::size_t latency = static_cast<std::size_t>(LintaqGetLatency(eq));
-    std::vector<float> x(n + latency, 0.0f);
-    x[n / 2] = 1.0f;
-    LintaqProc(eq, x.data(), static_cast<int>(x.size()));
-    LintaqExit(eq);
-    std::vector<std::complex<double>> h(n);
-    for (std::size_t j = 0; j < n; ++j) h[j] = x[j + latency];
-    fft(h);
-    std::vector<float> db(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        const double pos = freqs[i] * static_cast<double>(n) / rate;
-        const auto k = static_cast<std::size_t>(pos);
-        const double frac = pos - static_cast<double>(k);
-        const double mag = (1.0 - frac) * std::abs(h[k]) + frac * std::abs(h[k + 1]);
-        db[i] = static_cast<float>(20.0 * std::log10(std::max(mag, 1e-12)));
-    }
-    return db;
+    lintaq_editor::TrueResponseRequest req;
+    req.params = toParams(s, rate, &include);
+    req.mode = s.mode;
+    req.channels = 1;
+    req.frequencies.assign(freqs.begin(), freqs.begin() + count);
+    const lintaq_editor::TrueResponse got = lintaq_editor::computeTrueResponse(req);
+    // Every grid point lies below half the rate, so a NaN means no engine.
+    if (std::any_of(got.magnitudeDb.begin(), got.magnitudeDb.end(), [](float v) { return std::isnan(v); }))
+        throw ioError("out of memory creating the equaliser");
+    return got.magnitudeDb;
 }
 
 std::string num(double v)
