@@ -39,6 +39,13 @@
 #define DISTRHO_UI_USER_RESIZABLE 1
 #define DISTRHO_UI_DEFAULT_WIDTH 980
 #define DISTRHO_UI_DEFAULT_HEIGHT 560
+// DPF's VST3 wrapper gives an editor without direct access a controller of
+// its own, with two more parameters ahead of ours, which would move every
+// parameter id hosts have stored (index + 2). The editor still reads and
+// writes parameters only.
+#if defined(DISTRHO_PLUGIN_TARGET_VST3)
+#define DISTRHO_PLUGIN_WANT_DIRECT_ACCESS 1
+#endif
 #else
 #define DISTRHO_PLUGIN_HAS_UI 0
 #endif

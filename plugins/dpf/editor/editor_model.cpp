@@ -1,5 +1,6 @@
 #include "editor_model.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -38,6 +39,16 @@ float PlotMapping::freqOfX(float x) const
 float PlotMapping::yOfDb(float db) const { return fArea.y + (0.5f - 0.5f * db / fDbRange) * fArea.h; }
 
 float PlotMapping::dbOfY(float y) const { return (0.5f - (y - fArea.y) / fArea.h) * 2.0f * fDbRange; }
+
+Rect plotArea(float width, float height, float scale)
+{
+    Rect a;
+    a.x = kAxisLeft * scale;
+    a.y = kTopBar * scale;
+    a.w = std::max(width - a.x - kMargin * scale, 10.0f);
+    a.h = std::max(height - a.y - kAxisBottom * scale - (kStripRows * kStripRowH + kMargin) * scale, 10.0f);
+    return a;
+}
 
 bool bandEnabled(const Values &v, int band) { return v[bandParam(band, kEnable)] >= 0.5f; }
 

@@ -44,6 +44,13 @@ private:
     float fDbRange;
 };
 
+// The editor's layout in logical pixels (times the scale factor): the top
+// bar, the plot with its axis labels, and the band strip below.
+inline constexpr float kTopBar = 30.0f, kStripRowH = 17.0f, kStripRows = 6.0f, kMargin = 8.0f;
+inline constexpr float kAxisLeft = 40.0f, kAxisBottom = 18.0f;
+// The plot area of a window of width × height pixels.
+Rect plotArea(float width, float height, float scale);
+
 bool bandEnabled(const Values &v, int band);
 bool isPass(uint32_t type);
 uint32_t bandType(const Values &v, int band);

@@ -38,8 +38,6 @@ constexpr int kCurvePoints = 480;
 constexpr float kDifferenceDb = 0.5f;   // below this the true curve is drawn as equal
 constexpr uint kDoubleClickMs = 400;
 constexpr float kHandleRadius = 9.0f;   // logical pixels, before the scale factor
-constexpr float kTopBar = 30.0f, kStripRowH = 17.0f, kStripRows = 6.0f, kMargin = 8.0f;
-constexpr float kAxisLeft = 40.0f, kAxisBottom = 18.0f;
 
 struct Rgb {
     int r, g, b;
@@ -115,6 +113,12 @@ protected:
     }
 
     void programLoaded(uint32_t) override { repaint(); }
+
+#if DISTRHO_PLUGIN_WANT_STATE
+    // The plugin keeps no state of its own beyond parameters (CLAP's state
+    // switch is on only to carry them).
+    void stateChanged(const char *, const char *) override {}
+#endif
 
     void sampleRateChanged(double rate) override
     {
@@ -271,12 +275,7 @@ private:
     // the curves are drawn at (rebuilt when the rate or oversampling changes).
     void layout()
     {
-        const float s = scale(), w = static_cast<float>(getWidth()), h = static_cast<float>(getHeight());
-        Rect area;
-        area.x = kAxisLeft * s;
-        area.y = kTopBar * s;
-        area.w = std::max(w - area.x - kMargin * s, 10.0f);
-        area.h = std::max(h - area.y - kAxisBottom * s - (kStripRows * kStripRowH + kMargin) * s, 10.0f);
+        const Rect area = plotArea(static_cast<float>(getWidth()), static_cast<float>(getHeight()), scale());
         fPlot = PlotMapping(area, kZoomSteps[fZoom]);
         ensureGrid();
     }
@@ -376,8 +375,10 @@ private:
                     if (f >= 1000) std::snprintf(label, sizeof label, "%.0fk", f / 1000);
                     else std::snprintf(label, sizeof label, "%.0f", f);
                     fillColor(Color(150, 155, 165));
-                    textAlign(ALIGN_CENTER | ALIGN_TOP);
-                    text(x, a.y + a.h + 3 * s, label, nullptr);
+                    // The last label ends at the plot's edge rather than past it.
+                    const bool last = f * 2 > kViewMaxHz;
+                    textAlign((last ? ALIGN_RIGHT : ALIGN_CENTER) | ALIGN_TOP);
+                    text(last ? x + 0.5f : x, a.y + a.h + 3 * s, label, nullptr);
                 }
             }
         // Gain lines every 6 dB (2 dB at ±6), labelled.
