@@ -14,7 +14,7 @@ add_library(lintaq_editor_model STATIC dpf/editor/editor_model.cpp)
 target_include_directories(lintaq_editor_model PUBLIC dpf/editor dpf ${PROJECT_SOURCE_DIR}/tools/common)
 target_link_libraries(lintaq_editor_model PUBLIC lintaq_static)
 set_target_properties(lintaq_editor_model PROPERTIES POSITION_INDEPENDENT_CODE ON)
-if(LINTAQ_BUILD_TESTS AND NOT WIN32)
+if(LINTAQ_BUILD_TESTS)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tests/editor ${CMAKE_CURRENT_BINARY_DIR}/tests-editor)
 endif()
 
@@ -78,3 +78,11 @@ foreach(name IN LISTS LINTAQ_PLUGIN_NAMES)
     add_dependencies(${name}-lv2 ${ui})
   endif()
 endforeach()
+
+# Time from a change to the engine's measured curve (bench/editor/).
+if(LINTAQ_BUILD_BENCH AND NOT WIN32)
+  add_executable(bench_true_curve_latency ${PROJECT_SOURCE_DIR}/bench/editor/true_curve_latency.cpp
+                 ${LINTAQ_TRUE_RESPONSE_SOURCE})
+  target_include_directories(bench_true_curve_latency PRIVATE dpf/editor ${LINTAQ_TRUE_RESPONSE_INCLUDE})
+  target_link_libraries(bench_true_curve_latency PRIVATE lintaq_editor_model Threads::Threads)
+endif()

@@ -1,7 +1,7 @@
 // A CLAP host that opens the plugin's editor as a floating window, for the
 // screenshot and drag tests (Linux under Xvfb, Windows under Wine).
 //
-//   editor_host PLUGIN.clap DIR SECONDS [INDEX=VALUE ...]
+//   editor_host [--no-editor] PLUGIN.clap DIR SECONDS [INDEX=VALUE ...]
 //
 // Sets the parameters, opens the editor and keeps it running (timer calls,
 // silent audio blocks so the editor's changes reach the plugin), writes
@@ -9,10 +9,14 @@
 // appears or after SECONDS. Then it saves the plugin's state, loads it into
 // a fresh instance and writes that instance's parameter values to
 // DIR/state.txt, one "index value" line each: what a host would restore.
+// DIR/timing.txt gets the time spent in the plugin's process() calls and
+// the process's CPU time, for the editor's cost (--no-editor: the same run
+// without opening it).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -131,6 +135,13 @@ template <typename T> const T *extension(const clap_plugin_t *p, const char *id)
     return static_cast<const T *>(p->get_extension(p, id));
 }
 
+double gProcessSeconds = 0;
+
+double cpuSeconds()
+{
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
 void processSilence(const clap_plugin_t *p, uint32_t channels, uint32_t frames, int64_t &time)
 {
     std::vector<float> buffers(channels * frames, 0.0f);
@@ -149,7 +160,9 @@ void processSilence(const clap_plugin_t *p, uint32_t channels, uint32_t frames, 
     proc.audio_outputs_count = 1;
     proc.in_events = none.get();
     proc.out_events = &kNoOutput;
+    const auto start = std::chrono::steady_clock::now();
     p->process(p, &proc);
+    gProcessSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     time += frames;
 }
 
@@ -157,6 +170,11 @@ void processSilence(const clap_plugin_t *p, uint32_t channels, uint32_t frames, 
 
 int main(int argc, char **argv)
 {
+    const bool openEditor = !(argc > 1 && std::strcmp(argv[1], "--no-editor") == 0);
+    if (!openEditor) {
+        --argc;
+        ++argv;
+    }
     if (argc < 4) {
         std::fprintf(stderr, "usage: %s PLUGIN.clap DIR SECONDS [INDEX=VALUE ...]\n", argv[0]);
         return 2;
@@ -202,12 +220,14 @@ int main(int argc, char **argv)
 #else
     const char *api = CLAP_WINDOW_API_X11;
 #endif
-    if (!gui->create(plugin, api, true)) {
-        std::fprintf(stderr, "editor_host: the editor did not open\n");
-        return 1;
+    if (openEditor) {
+        if (!gui->create(plugin, api, true)) {
+            std::fprintf(stderr, "editor_host: the editor did not open\n");
+            return 1;
+        }
+        gui->suggest_title(plugin, "Lintaq editor");
+        gui->show(plugin);
     }
-    gui->suggest_title(plugin, "Lintaq editor");
-    gui->show(plugin);
 
     const auto start = std::chrono::steady_clock::now();
     bool ready = false;
@@ -232,8 +252,13 @@ int main(int argc, char **argv)
         processSilence(plugin, channels, 480, time);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    gui->hide(plugin);
-    gui->destroy(plugin);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::ofstream(dir + "/timing.txt") << "process_seconds " << gProcessSeconds << " samples " << time
+                                       << " cpu_seconds " << cpuSeconds() << " wall_seconds " << wall << '\n';
+    if (openEditor) {
+        gui->hide(plugin);
+        gui->destroy(plugin);
+    }
     processSilence(plugin, channels, 480, time);
 
     // What a host would save, restored into a fresh instance.

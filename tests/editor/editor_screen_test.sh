@@ -9,27 +9,14 @@ host=$1 check=$2 plugin=$3 out=$4
 rm -rf "$out"
 mkdir -p "$out"
 
-# A display number nobody uses.
-for n in $(seq 57 99); do
-  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=:$n; break; }
-done
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-xvfb=$!
-pids=($xvfb)
-trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
-export DISPLAY=$display
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+source "$(dirname "$0")/xvfb.sh" "$out"
 
 # Band 2: low shelf 250 Hz +6 dB; band 8: peak 3 kHz -8 dB Q 1.4; both
 # channels. Their handles lie well away from the 100 Hz and 1 kHz columns.
 settings=(7=1 8=1 9=250 10=6 11=0.7071 37=1 38=0 39=3000 40=-8 41=1.4)
-"$host" "$plugin" "$out" 60 "${settings[@]}" >"$out/host.log" 2>&1 &
-pids+=($!)
-hostpid=$!
-for _ in $(seq 200); do [ -e "$out/ready" ] && break; sleep 0.1; done
-[ -e "$out/ready" ] || { echo "the editor host did not start"; cat "$out/host.log"; exit 1; }
-win=$(xdotool search --name "Lintaq editor" | head -n 1)
-[ -n "$win" ] || { echo "no editor window"; exit 1; }
+open_editor "$host" "$plugin" "$out" 60 "${settings[@]}"
+win=$editor_window
+hostpid=$editor_pid
 # The measured curve arrives from the worker within a fraction of a second.
 sleep 1
 import -window "$win" "$out/editor.png"

@@ -500,10 +500,18 @@ private:
                 strokeColor(Color(255, 60, 60));
                 strokeWidth(2 * s);
                 stroke();
+                const char *note = "rings past this quality";
                 fontSize(10.5f * s);
+                Rectangle<float> box;
+                textBounds(0, 0, note, nullptr, box);
+                const float bw = box.getWidth() + 8 * s, bh = 15 * s, by = y - r - 6 * s - bh;
+                beginPath();
+                roundedRect(x - bw / 2, by, bw, bh, 3 * s);
+                fillColor(Color(24, 26, 31, 0.85f));
+                fill();
                 fillColor(Color(255, 90, 90));
-                textAlign(ALIGN_CENTER | ALIGN_BOTTOM);
-                text(x, y - r - 6 * s, "rings past this quality", nullptr);
+                textAlign(ALIGN_CENTER | ALIGN_MIDDLE);
+                text(x, by + bh / 2, note, nullptr);
             }
             beginPath();
             circle(x, y, r);
