@@ -22,7 +22,7 @@ narrow=(0=3 1=0 12=1 13=0 14=150 15=-15 16=20 17=1 18=0 19=1000 20=-12 21=8 52=1
 shoot() {
   local name=$1; shift
   rm -f "$work/ready" "$work/quit"
-  open_editor "$host" "$plugin" "$work" 30 "$@"
+  open_editor "$work" "$host" "$plugin" "$work" 30 "$@"
   sleep 2 # the measured curve comes from a worker thread
   import -window "$editor_window" "docs/images/$name.png"
   touch "$work/quit"

@@ -28,13 +28,13 @@ rm -f "$work/ready" "$work/quit"
 report "no editor"
 
 rm -f "$work/ready" "$work/quit"
-open_editor "$host" "$plugin" "$work" "$seconds" "${settings[@]}"
+open_editor "$work" "$host" "$plugin" "$work" "$seconds" "${settings[@]}"
 wait "$editor_pid"
 report "editor idle"
 
 
 rm -f "$work/ready" "$work/quit"
-open_editor "$host" "$plugin" "$work" $((seconds + 60)) "${settings[@]}"
+open_editor "$work" "$host" "$plugin" "$work" $((seconds + 60)) "${settings[@]}"
 read -r width height <<<"$(xdotool getwindowgeometry "$editor_window" | awk '/Geometry/ { sub("x", " ", $2); print $2 }')"
 read -r x y < <("$check" where "$width" "$height" 1 3000 -8)
 xdotool mousemove --window "$editor_window" "$x" "$y" mousedown 1

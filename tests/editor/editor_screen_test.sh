@@ -14,7 +14,7 @@ source "$(dirname "$0")/xvfb.sh" "$out"
 # Band 2: low shelf 250 Hz +6 dB; band 8: peak 3 kHz -8 dB Q 1.4; both
 # channels. Their handles lie well away from the 100 Hz and 1 kHz columns.
 settings=(7=1 8=1 9=250 10=6 11=0.7071 37=1 38=0 39=3000 40=-8 41=1.4)
-open_editor "$host" "$plugin" "$out" 60 "${settings[@]}"
+open_editor "$out" "$host" "$plugin" "$out" 60 "${settings[@]}"
 win=$editor_window
 hostpid=$editor_pid
 # The measured curve arrives from the worker within a fraction of a second.

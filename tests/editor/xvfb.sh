@@ -9,10 +9,12 @@ trap 'kill "${xvfb_pids[@]}" 2>/dev/null || true' EXIT
 export DISPLAY=$display
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
-# Starts the editor host (args: host plugin dir seconds settings...) and
-# waits for its window; sets editor_pid and editor_window.
+# Starts the editor host (args: DIR, then the host's command line, whose
+# folder is DIR) and waits for its window; sets editor_pid and
+# editor_window.
 open_editor() {
-  local dir=$3
+  local dir=$1
+  shift
   "$@" >"$dir/host.log" 2>&1 &
   editor_pid=$!
   xvfb_pids+=($editor_pid)
