@@ -6,6 +6,10 @@
 //   editor_check curve SHOT.ppm SCALE INDEX=VALUE ...
 //       finds the total curve in the screenshot at 100 Hz and 1 kHz and
 //       checks it lies within 2 pixels of the rows the settings' gains map to
+//   editor_check cell WIDTH HEIGHT SCALE BAND ROW
+//       prints the centre "X Y" of a band strip cell (ROW 3: frequency)
+//   editor_check value STATE.txt INDEX VALUE
+//       checks the saved state holds VALUE (to 1e-4 relative) for INDEX
 //   editor_check drag STATE.txt WIDTH HEIGHT SCALE BAND FREQ DB DX DY
 //       checks the saved state holds the frequency and gain that a drag of
 //       band BAND's handle (from FREQ, DB) by DX, DY pixels sets
@@ -151,6 +155,25 @@ int main(int argc, char **argv)
         std::printf("%ld %ld\n", std::lround(m.xOfFreq(static_cast<float>(std::atof(argv[5])))),
                     std::lround(m.yOfDb(static_cast<float>(std::atof(argv[6])))));
         return 0;
+    }
+    if (cmd == "cell" && argc == 7) {
+        const Rect c = stripCell(static_cast<float>(std::atof(argv[2])), static_cast<float>(std::atof(argv[3])),
+                                 static_cast<float>(std::atof(argv[4])), std::atoi(argv[5]), std::atoi(argv[6]));
+        std::printf("%ld %ld\n", std::lround(c.x + c.w / 2), std::lround(c.y + c.h / 2));
+        return 0;
+    }
+    if (cmd == "value" && argc == 5) {
+        std::ifstream in(argv[2]);
+        unsigned index;
+        double value, want = std::atof(argv[4]);
+        while (in >> index >> value)
+            if (index == static_cast<unsigned>(std::atoi(argv[3]))) {
+                const bool ok = std::fabs(value - want) <= 1e-4 * std::fabs(want);
+                std::printf("parameter %u saved as %g, expected %g: %s\n", index, value, want, ok ? "ok" : "WRONG");
+                return ok ? 0 : 1;
+            }
+        std::printf("parameter %s not in the saved state\n", argv[3]);
+        return 1;
     }
     if (cmd == "curve" && argc >= 4) return checkCurve(argc, argv);
     if (cmd == "drag" && argc == 11) return checkDrag(argv);

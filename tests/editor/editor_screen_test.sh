@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Opens the stereo plugin's editor under Xvfb at given settings, reads the
 # total curve off a screenshot, drags a handle with xdotool, and checks the
-# host's saved state holds the new frequency and gain.
+# host's saved state holds the new frequency and gain, and types a band's
+# frequency into the band strip.
 #
 #   editor_screen_test.sh EDITOR_HOST EDITOR_CHECK PLUGIN.clap OUTDIR
 set -euo pipefail
@@ -31,6 +32,13 @@ xdotool mousemove --window "$win" "$x" "$y" sleep 0.2 mousedown 1 sleep 0.2 \
   mousemove --window "$win" $((x + 40)) $((y - 20)) sleep 0.2 \
   mousemove --window "$win" $((x + 120)) $((y - 60)) sleep 0.3 mouseup 1 sleep 0.5
 import -window "$win" "$out/after-drag.png"
+
+# Type band 2's frequency into the strip: click the cell, "1.5k", Return.
+read -r x y < <("$check" cell "$width" "$height" 1 1 3)
+xdotool mousemove --window "$win" "$x" "$y" sleep 0.2 click 1 sleep 0.2 type --delay 50 "1.5k"
+xdotool sleep 0.2 key Return sleep 0.5
+import -window "$win" "$out/after-typing.png"
 touch "$out/quit"
 wait "$hostpid"
 "$check" drag "$out/state.txt" "$width" "$height" 1 7 3000 -8 120 -60
+"$check" value "$out/state.txt" 9 1500

@@ -50,6 +50,14 @@ Rect plotArea(float width, float height, float scale)
     return a;
 }
 
+Rect stripCell(float width, float height, float scale, int band, int row)
+{
+    const Rect plot = plotArea(width, height, scale);
+    const float top = plot.y + plot.h + (kAxisBottom + 4) * scale;
+    const float colW = (width - 2 * kMargin * scale) / LINTAQ_BANDS, rowH = kStripRowH * scale;
+    return {kMargin * scale + static_cast<float>(band) * colW, top + static_cast<float>(row) * rowH, colW, rowH};
+}
+
 bool bandEnabled(const Values &v, int band) { return v[bandParam(band, kEnable)] >= 0.5f; }
 
 bool isPass(uint32_t type) { return type == LINTAQ_HIGH_PASS || type == LINTAQ_LOW_PASS; }

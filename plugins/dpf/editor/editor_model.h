@@ -50,6 +50,10 @@ inline constexpr float kTopBar = 30.0f, kStripRowH = 17.0f, kStripRows = 6.0f, k
 inline constexpr float kAxisLeft = 40.0f, kAxisBottom = 18.0f;
 // The plot area of a window of width × height pixels.
 Rect plotArea(float width, float height, float scale);
+// One cell of the band strip below the plot: a column per band, rows
+// number, type, routing, frequency, gain, Q.
+enum StripRow { kRowNumber = 0, kRowType, kRowRouting, kRowFreq, kRowGain, kRowQ };
+Rect stripCell(float width, float height, float scale, int band, int row);
 
 bool bandEnabled(const Values &v, int band);
 bool isPass(uint32_t type);

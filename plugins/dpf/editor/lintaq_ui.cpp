@@ -544,12 +544,10 @@ private:
 
     void drawStrip(float s)
     {
-        const float top = fPlot.area().y + fPlot.area().h + kAxisBottom * s + 4 * s;
-        const float left = kMargin * s, colW = (static_cast<float>(getWidth()) - 2 * kMargin * s) / LINTAQ_BANDS;
-        const float rowH = kStripRowH * s;
+        const float w = static_cast<float>(getWidth()), h = static_cast<float>(getHeight());
         fontSize(11 * s);
         for (int k = 0; k < LINTAQ_BANDS; ++k) {
-            const float x = left + static_cast<float>(k) * colW;
+            const auto at = [&](int row) { return stripCell(w, h, s, k, row); };
             const bool on = bandEnabled(fValues, k);
             const Rgb c = kBandColour[k];
             const Color fg = on ? Color(230, 232, 236) : Color(120, 124, 132);
@@ -557,16 +555,16 @@ private:
             const bool rings = bandRingsPastLookahead(fValues, k, fSampleRate);
             char num[16];
             std::snprintf(num, sizeof num, rings ? "%d  rings!" : "%d", k + 1);
-            cell({x, top, colW, rowH}, num, on ? Color(15, 15, 18) : fg,
+            cell(at(kRowNumber), num, on ? Color(15, 15, 18) : fg,
                  on ? (rings ? Color(255, 80, 80) : Color(c.r, c.g, c.b)) : Color(50, 54, 62), Control::bandNumber, k,
                  0);
             const uint32_t type = bandType(fValues, k);
-            cell({x, top + rowH, colW, rowH}, typeShort(type), fg, bg, Control::bandType, k, 0);
+            cell(at(kRowType), typeShort(type), fg, bg, Control::bandType, k, 0);
             const uint32_t routing = static_cast<uint32_t>(fValues[bandParam(k, kEnable)]);
             if (kVariant == Variant::stereo)
-                cell({x, top + 2 * rowH, colW, rowH}, routeShort(routing), fg, bg, Control::bandRoute, k, 0);
+                cell(at(kRowRouting), routeShort(routing), fg, bg, Control::bandRoute, k, 0);
             else
-                cell({x, top + 2 * rowH, colW, rowH}, on ? "On" : "Off", fg, bg, Control::bandNumber, k, 0);
+                cell(at(kRowRouting), on ? "On" : "Off", fg, bg, Control::bandNumber, k, 0);
             const uint32_t fields[3] = {bandParam(k, kFreq), bandParam(k, kGain), bandParam(k, kQ)};
             for (int f = 0; f < 3; ++f) {
                 const uint32_t p = fields[f];
@@ -576,7 +574,7 @@ private:
                 else if (f == 1) label = isPass(type) ? "-" : formatDb(fValues[p]);
                 else label = formatQ(std::min(fValues[p], maxQFor(type)));
                 const Color editBg = fTyping == static_cast<int>(p) ? Color(70, 110, 170) : bg;
-                cell({x, top + static_cast<float>(3 + f) * rowH, colW, rowH}, label, fg, editBg, Control::bandField, k, p);
+                cell(at(kRowFreq + f), label, fg, editBg, Control::bandField, k, p);
             }
         }
     }
