@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The editor's cost, under Xvfb with the stereo CLAP plugin in
-# tests/editor/editor_host (which feeds silent 480-sample blocks every 10 ms):
+# tests/editor/editor_host (which feeds 480-sample blocks of quiet noise every 10 ms):
 # three runs of SECONDS each, without the editor, with it idle, and with a
 # handle dragged in circles the whole time. Prints per run the share of a
 # core the whole process used and the time inside the plugin's process()

@@ -4,7 +4,7 @@
 //   editor_host [--no-editor] PLUGIN.clap DIR SECONDS [INDEX=VALUE ...]
 //
 // Sets the parameters, opens the editor and keeps it running (timer calls,
-// silent audio blocks so the editor's changes reach the plugin), writes
+// quiet noise blocks so the editor's changes reach the plugin), writes
 // DIR/ready once the editor has had time to draw, and stops when DIR/quit
 // appears or after SECONDS. Then it saves the plugin's state, loads it into
 // a fresh instance and writes that instance's parameter values to
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <time.h>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -142,9 +143,28 @@ double cpuSeconds()
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
-void processSilence(const clap_plugin_t *p, uint32_t channels, uint32_t frames, int64_t &time)
+// The calling thread's CPU time where the system offers it (so time the
+// audio thread spends preempted by others is not counted), else wall time.
+double threadSeconds()
 {
-    std::vector<float> buffers(channels * frames, 0.0f);
+#if defined(CLOCK_THREAD_CPUTIME_ID) && !defined(_WIN32)
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+#else
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+#endif
+}
+
+// A block of quiet noise (so the engine does its full work, as with music).
+void processBlock(const clap_plugin_t *p, uint32_t channels, uint32_t frames, int64_t &time)
+{
+    static uint32_t seed = 1;
+    std::vector<float> buffers(channels * frames);
+    for (float &x : buffers) {
+        seed = seed * 1664525u + 1013904223u;
+        x = 0.1f * (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f);
+    }
     float *ptrs[2] = {buffers.data(), buffers.data() + frames};
     clap_audio_buffer_t in{}, out{};
     in.data32 = ptrs;
@@ -160,9 +180,9 @@ void processSilence(const clap_plugin_t *p, uint32_t channels, uint32_t frames, 
     proc.audio_outputs_count = 1;
     proc.in_events = none.get();
     proc.out_events = &kNoOutput;
-    const auto start = std::chrono::steady_clock::now();
+    const double start = threadSeconds();
     p->process(p, &proc);
-    gProcessSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    gProcessSeconds += threadSeconds() - start;
     time += frames;
 }
 
@@ -249,7 +269,7 @@ int main(int argc, char **argv)
             DispatchMessageA(&msg);
         }
 #endif
-        processSilence(plugin, channels, 480, time);
+        processBlock(plugin, channels, 480, time);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -259,7 +279,7 @@ int main(int argc, char **argv)
         gui->hide(plugin);
         gui->destroy(plugin);
     }
-    processSilence(plugin, channels, 480, time);
+    processBlock(plugin, channels, 480, time);
 
     // What a host would save, restored into a fresh instance.
     std::vector<uint8_t> bytes;
