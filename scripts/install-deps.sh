@@ -14,6 +14,8 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   g++-aarch64-linux-gnu qemu-user googletest
   clang libclang-rt-14-dev libfuzzer-14-dev
+  libgl-dev libx11-dev libxext-dev libxrandr-dev libxcursor-dev
+  xvfb xdotool imagemagick x11-apps
 )
 # With --bench, also the peer LV2 equalisers that bench/lv2_host/run_compare.sh
 # measures beside ours; the tests never need them.

@@ -31,9 +31,24 @@
 #define DISTRHO_PLUGIN_NUM_OUTPUTS LINTAQ_CHANNELS
 #define DISTRHO_PLUGIN_LV2_CATEGORY "lv2:ParaEQPlugin"
 
-// The editor (the curve) comes later; the processing side is ready for it:
-// every setting is a parameter, and nothing but parameters drives it.
+// The curve editor (editor/), built unless LINTAQ_PLUGIN_UI is 0 or absent.
+// It and the processing side share nothing but parameters.
+#if defined(LINTAQ_PLUGIN_UI) && LINTAQ_PLUGIN_UI
+#define DISTRHO_PLUGIN_HAS_UI 1
+#define DISTRHO_UI_USE_NANOVG 1
+#define DISTRHO_UI_USER_RESIZABLE 1
+#define DISTRHO_UI_DEFAULT_WIDTH 980
+#define DISTRHO_UI_DEFAULT_HEIGHT 560
+// DPF's VST3 wrapper gives an editor without direct access a controller of
+// its own, with two more parameters ahead of ours, which would move every
+// parameter id hosts have stored (index + 2). The editor still reads and
+// writes parameters only.
+#if defined(DISTRHO_PLUGIN_TARGET_VST3)
+#define DISTRHO_PLUGIN_WANT_DIRECT_ACCESS 1
+#endif
+#else
 #define DISTRHO_PLUGIN_HAS_UI 0
+#endif
 #define DISTRHO_PLUGIN_IS_RT_SAFE 1
 #define DISTRHO_PLUGIN_WANT_LATENCY 1
 #define DISTRHO_PLUGIN_WANT_PROGRAMS 1

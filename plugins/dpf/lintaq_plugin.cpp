@@ -406,15 +406,7 @@ private:
     // The engine's block from the parameter values.
     void fillParams()
     {
-        for (int k = 0; k < LINTAQ_BANDS; ++k) {
-            const uint32_t type = static_cast<uint32_t>(fValues[bandParam(k, kType)]);
-            const float q = fValues[bandParam(k, kQ)], qMax = maxQFor(type);
-            fParams.enable[k] = static_cast<uint32_t>(fValues[bandParam(k, kEnable)]);
-            fParams.type[k] = type;
-            fParams.freq[k] = fValues[bandParam(k, kFreq)];
-            fParams.gain[k] = fValues[bandParam(k, kGain)];
-            fParams.q[k] = q > qMax ? qMax : q;
-        }
+        fillEngineBands(fValues, fParams);
         const double rate = getSampleRate();
         fParams.sampleRate = rate >= 1.0 && rate <= 2147483647.0 ? static_cast<int32_t>(std::lround(rate)) : 48000;
         fParams.noise = 0; // see the README: reproducible output

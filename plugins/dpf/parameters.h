@@ -129,6 +129,23 @@ inline float clampParam(const Range &r, float raw)
     return x;
 }
 
+// The engine's band settings from parameter values (one per parameter, in
+// table order, already held to their ranges): Q is held to its type's limit.
+// The plugin and its editor both form the engine's block here, so the
+// editor's curve is drawn from what the engine is given.
+inline void fillEngineBands(const float *values, PeqParams &p)
+{
+    for (int k = 0; k < LINTAQ_BANDS; ++k) {
+        const uint32_t type = static_cast<uint32_t>(values[bandParam(k, kType)]);
+        const float q = values[bandParam(k, kQ)], qMax = maxQFor(type);
+        p.enable[k] = static_cast<uint32_t>(values[bandParam(k, kEnable)]);
+        p.type[k] = type;
+        p.freq[k] = values[bandParam(k, kFreq)];
+        p.gain[k] = values[bandParam(k, kGain)];
+        p.q[k] = q > qMax ? qMax : q;
+    }
+}
+
 // The LV2 port symbols of the earlier hand-written plugin, kept so saved
 // sessions find their settings. Bypass is the host's own (DPF names its
 // LV2 port lv2_enabled).

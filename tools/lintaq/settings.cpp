@@ -13,6 +13,7 @@
 
 #include "builtin_presets.h"
 #include "errors.h"
+#include "ring_rule.h"
 
 namespace lintaq_cli {
 namespace {
@@ -314,9 +315,7 @@ bool oversampleActive(const Settings &s, int rate)
 void validateForRate(const Settings &s, int rate)
 {
     const float limit = bandLimitHz(rate);
-    // Lookahead per mode, from the engine's documented latencies.
-    static const int kLookahead[4] = {32768, 16384, 8192, 4096};
-    const double lookaheadSeconds = kLookahead[s.mode] / static_cast<double>(rate);
+    const double lookahead = lintaq_ring::lookaheadSeconds(s.mode, rate);
     for (const Band &b : s.bands) {
         // The engine bypasses a band at or above the limit: say so instead
         // of silently doing nothing.
@@ -325,17 +324,12 @@ void validateForRate(const Settings &s, int rate)
                              " Hz is at or above the band limit of " + fmt("%.1f", limit) +
                              " Hz for " + std::to_string(rate) + " Hz audio (0.453515 × rate)");
         if (!b.enabled) continue;
-        // A resonance falls by 40 dB in about 4.6·Q/(π·f) seconds; beyond the
-        // lookahead the band's tail is cut and its shape only approximate.
-        const double ring = 4.6 * std::max(b.q, 0.5) / (std::numbers::pi * b.freq);
-        if (ring > lookaheadSeconds) {
-            // Suggest the shortest-latency mode whose lookahead holds the ring.
-            int fits = -1;
-            for (int m = 3; m >= 0 && fits < 0; --m)
-                if (kLookahead[m] / static_cast<double>(rate) >= ring) fits = m;
+        if (lintaq_ring::ringsPastLookahead(b.freq, b.q, s.mode, rate)) {
+            const double ring = lintaq_ring::ringSeconds(b.freq, b.q);
+            const int fits = lintaq_ring::shortestModeHolding(ring, rate);
             warn(b.origin + ": this band rings for about " + fmt("%.0f", ring * 1000) +
                  " ms, longer than mode " + std::to_string(s.mode) + "'s lookahead of " +
-                 fmt("%.0f", lookaheadSeconds * 1000) + " ms, so its shape is approximate" +
+                 fmt("%.0f", lookahead * 1000) + " ms, so its shape is approximate" +
                  (fits >= 0 ? " (--mode " + std::to_string(fits) + " holds it)"
                             : " (even mode 0 is too short: widen it or raise its frequency)"));
         }
