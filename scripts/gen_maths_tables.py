@@ -179,16 +179,26 @@ BOUNDS = [
         "rounded k P2 2^-113.2 |k|: per |k|, 2^-112.5 (the slopes of sin and cos are",
         "at most 1); the last sum's 2^-106 |r| lies within the per-|B r| slack.",
     ]),
-    ("kBracketTrigError", Fraction(1, 1 << 50), [
-        "Brackets (plain doubles, for results wanted in single precision): f = A cos r",
-        "+ B sin r as A_hi + (B_hi r_hi + (B_hi (r_lo + s) - A_hi c)): the table's",
-        "rounding u |A| and u |B r|, the product u |B r|, the inner sums u (|B r| +",
-        "|A c|) and u |f| with |f| <= |A| + |B r|, the series as above: below",
-        "2^-51 (|A| + |B r|) + 2^-74 |A|, per |A| + |B r|.",
+    ("kBracketTanError", Fraction(1, 1 << 50), [
+        "Tangent brackets (plain doubles, for results wanted in single precision):",
+        "r = x - k P0 - k Pl, t = r + r^3 (1/3 + z (2/15 + z 17/315)), z = r^2; then",
+        "N = A + B t and D = B - A t with (A, B) the table's doubles (S, C), or (C,",
+        "-S) in odd quadrants. t: truncation 62/2835 z^4 < 2^-64.3 |t|, the rounding",
+        "of r u|t|, the cubic term 5u of 2^-16 |t|, the last sum u: 2.01u |t|. N: A",
+        "u|A|; B t 4.01u |B t| (B's u, t's 2.01u, the product u); the sum u |N| <= u",
+        "(|A| + |B t|): below 6.01u = 2^-50.41 per (|A| + |B t|); D likewise per (|B|",
+        "+ |A t|).",
+    ]),
+    ("kBracketReductionError", Fraction(1, 1 << 84), [
+        "Per |k|, the brackets' two-part reduction (k P0 and x - k P0 exact as in the",
+        "fast path's): Pl = pi/256 - P0 rounded, within 2^-87.3 of it, and the",
+        "rounded product k Pl, 2^-85.9; the slope of tan is 1 + t^2 <= 1.00004 near",
+        "r = 0, and |S|, |C| <= 1: 2^-85.4 per |k|.",
     ]),
     ("kBracketQuotientError", Fraction(1, 1 << 51), [
         "tan = N (1/D) in doubles: the reciprocal and the product, 2u of the",
-        "quotient, on top of the operands' relative bounds.",
+        "quotient, on top of the operands' relative bounds (taken only while D's",
+        "bound is below 2^-30 |D|, so the second-order term lies in the slack).",
     ]),
     ("kBracketLogError", Fraction(1, 1 << 50), [
         "log x = e ln2 + T_j.hi + (u + u^2 Q(u)), Q to u^4, in doubles: e ln2 with",
@@ -214,7 +224,7 @@ w("//   exp, exp10:    relative 2^-65 (derived 2^-66.0)")
 w("//   log, log10:    2^-50 |u|^3 + 2^-90 |e| + 2^-95 |result| (derived 2^-50.99, 2^-91, 2^-97)")
 w("//   sin, cos:      2^-65 |A| + 2^-66 |B r| + 2^-111 |k| (derived 2^-65.69, 2^-66.7, 2^-112.5)")
 w("//   tan:           the sine's and cosine's bounds relative, + 2^-99 of the quotient")
-w("//   brackets:      trig 2^-50 (|A| + |B r|), quotient 2^-51, log 2^-50 of the terms")
+w("//   brackets:      tan 2^-50 (|A| + |B t|) + 2^-84 |k|, quotient 2^-51, log 2^-50 of the terms")
 w("// Bounds are evaluated in doubles at run time; their own rounding (2^-52")
 w("// relative) lies within the slack between each constant and its derivation.")
 w('#include "maths/maths_tables.h"')
@@ -342,6 +352,8 @@ w("};")
 parts = split_chain(PI / 256, 3, 26)
 w("// pi/256 = sum of these to 2^-114; the first two carry 26 significant bits.")
 w("const double kPiBy256Parts[3] = {" + ", ".join(c_double(p) for p in parts) + "};")
+w("// pi/256 - kPiBy256Parts[0] rounded to a double: the brackets' short reduction.")
+w("const double kPiBy256Low = " + c_double(rn(PI / 256 - parts[0])) + ";")
 w("const double k256ByPi = " + c_double(rn(256 / PI)) + ";")
 w("")
 w("// Error bounds of the fast paths.")

@@ -32,6 +32,7 @@ struct SinCosPair {
 };
 extern const SinCosPair kSinCosTable[128];
 extern const double kPiBy256Parts[3];
+extern const double kPiBy256Low;
 extern const double k256ByPi;
 
 extern const double kExpFastError;
@@ -42,7 +43,8 @@ extern const double kTrigTableTermError;
 extern const double kTrigSlopeTermError;
 extern const double kTrigReductionError;
 extern const double kTanQuotientError;
-extern const double kBracketTrigError;
+extern const double kBracketTanError;
+extern const double kBracketReductionError;
 extern const double kBracketQuotientError;
 extern const double kBracketLogError;
 
