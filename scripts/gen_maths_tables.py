@@ -9,6 +9,7 @@ digits), so the tables do not depend on any C library.
 Run:  python3 scripts/gen_maths_tables.py
 """
 import decimal
+import math
 import os
 from fractions import Fraction
 
@@ -295,6 +296,28 @@ w("const uint16_t kLogInverseTimes256[128] = {")
 for i in range(0, 128, 16):
     w("    " + ", ".join(str(int(v * 256)) for v in invs[i:i + 16]) + ",")
 w("};")
+# The fast logarithm sums e L0 - ln r_j and then u with the short exact
+# sum, which needs the first at least as large as u whenever (e, j) is not
+# (0, 0): check it over every j (m within half a step of 1 + j/128, or m/2
+# in [1 - 2^-8, 1) for j = 0) and every exponent a double can have.
+def log_sum_margin():
+    ln2 = math.log(2)
+    worst = float("inf")
+    for j, inv in enumerate(invs):
+        r = float(inv)
+        lo = 1 + (2 * j - 1) / 256 if j > 0 else 1 - 1 / 256
+        hi = 1 + (2 * j + 1) / 256
+        u_max = max(abs(lo * r - 1), abs(hi * r - 1)) if j > 0 else max(1 / 256, abs(hi * r - 1))
+        t = -math.log(r)
+        for e in range(-1100, 1100):
+            if e != 0 or j != 0:
+                worst = min(worst, abs(e * ln2 + t) / u_max)
+    return worst
+
+
+margin = log_sum_margin()
+assert margin > 1.1, margin
+w("// |e ln2 - ln r_j| >= %.2f |u| whenever (e, j) != (0, 0)." % margin)
 w("const DoubleDouble kLogTable[128] = {")
 for inv in invs:
     w("    " + dd_text(-ln_frac(inv)) + ",")
