@@ -275,6 +275,21 @@ w("const DoubleDouble kExp2Table[64] = {")
 for j in range(64):
     w("    " + dd_text(exp_frac(LN2 * j / 64)) + ",")
 w("};")
+
+
+def dekker_split(a):
+    """a = hi + lo with at most 26 significant bits each, as split() forms it."""
+    c = 134217729.0 * a
+    hi = c - (c - a)
+    return hi, a - hi
+
+
+w("// The high doubles of kExp2Table split into 26-bit halves, for exact products.")
+w("const DoubleDouble kExp2HighSplit[64] = {")
+for j in range(64):
+    hi = float(dd(exp_frac(LN2 * j / 64))[0])
+    w("    {%s, %s}," % tuple(c_double(to_fraction(v)) for v in dekker_split(hi)))
+w("};")
 w("")
 
 w("// For mantissas near 1 + j/128: an 8-bit reciprocal r and -ln(r).")

@@ -20,6 +20,7 @@ extern const double kLn2Parts[3];
 extern const DoubleDouble kLn10;
 extern const DoubleDouble kInvLn10;
 extern const DoubleDouble kExp2Table[64];
+extern const DoubleDouble kExp2HighSplit[64];
 extern const double kLogInverse[128];
 extern const uint16_t kLogInverseTimes256[128];
 extern const DoubleDouble kLogTable[128];
