@@ -9,6 +9,7 @@ digits), so the tables do not depend on any C library.
 Run:  python3 scripts/gen_maths_tables.py
 """
 import decimal
+import math
 import os
 from fractions import Fraction
 
@@ -179,16 +180,26 @@ BOUNDS = [
         "rounded k P2 2^-113.2 |k|: per |k|, 2^-112.5 (the slopes of sin and cos are",
         "at most 1); the last sum's 2^-106 |r| lies within the per-|B r| slack.",
     ]),
-    ("kBracketTrigError", Fraction(1, 1 << 50), [
-        "Brackets (plain doubles, for results wanted in single precision): f = A cos r",
-        "+ B sin r as A_hi + (B_hi r_hi + (B_hi (r_lo + s) - A_hi c)): the table's",
-        "rounding u |A| and u |B r|, the product u |B r|, the inner sums u (|B r| +",
-        "|A c|) and u |f| with |f| <= |A| + |B r|, the series as above: below",
-        "2^-51 (|A| + |B r|) + 2^-74 |A|, per |A| + |B r|.",
+    ("kBracketTanError", Fraction(1, 1 << 50), [
+        "Tangent brackets (plain doubles, for results wanted in single precision):",
+        "r = x - k P0 - k Pl, t = r + r^3 (1/3 + z (2/15 + z 17/315)), z = r^2; then",
+        "N = A + B t and D = B - A t with (A, B) the table's doubles (S, C), or (C,",
+        "-S) in odd quadrants. t: truncation 62/2835 z^4 < 2^-64.3 |t|, the rounding",
+        "of r u|t|, the cubic term 5u of 2^-16 |t|, the last sum u: 2.01u |t|. N: A",
+        "u|A|; B t 4.01u |B t| (B's u, t's 2.01u, the product u); the sum u |N| <= u",
+        "(|A| + |B t|): below 6.01u = 2^-50.41 per (|A| + |B t|); D likewise per (|B|",
+        "+ |A t|).",
+    ]),
+    ("kBracketReductionError", Fraction(1, 1 << 84), [
+        "Per |k|, the brackets' two-part reduction (k P0 and x - k P0 exact as in the",
+        "fast path's): Pl = pi/256 - P0 rounded, within 2^-87.3 of it, and the",
+        "rounded product k Pl, 2^-85.9; the slope of tan is 1 + t^2 <= 1.00004 near",
+        "r = 0, and |S|, |C| <= 1: 2^-85.4 per |k|.",
     ]),
     ("kBracketQuotientError", Fraction(1, 1 << 51), [
         "tan = N (1/D) in doubles: the reciprocal and the product, 2u of the",
-        "quotient, on top of the operands' relative bounds.",
+        "quotient, on top of the operands' relative bounds (taken only while D's",
+        "bound is below 2^-30 |D|, so the second-order term lies in the slack).",
     ]),
     ("kBracketLogError", Fraction(1, 1 << 50), [
         "log x = e ln2 + T_j.hi + (u + u^2 Q(u)), Q to u^4, in doubles: e ln2 with",
@@ -214,7 +225,7 @@ w("//   exp, exp10:    relative 2^-65 (derived 2^-66.0)")
 w("//   log, log10:    2^-50 |u|^3 + 2^-90 |e| + 2^-95 |result| (derived 2^-50.99, 2^-91, 2^-97)")
 w("//   sin, cos:      2^-65 |A| + 2^-66 |B r| + 2^-111 |k| (derived 2^-65.69, 2^-66.7, 2^-112.5)")
 w("//   tan:           the sine's and cosine's bounds relative, + 2^-99 of the quotient")
-w("//   brackets:      trig 2^-50 (|A| + |B r|), quotient 2^-51, log 2^-50 of the terms")
+w("//   brackets:      tan 2^-50 (|A| + |B t|) + 2^-84 |k|, quotient 2^-51, log 2^-50 of the terms")
 w("// Bounds are evaluated in doubles at run time; their own rounding (2^-52")
 w("// relative) lies within the slack between each constant and its derivation.")
 w('#include "maths/maths_tables.h"')
@@ -264,6 +275,21 @@ w("const DoubleDouble kExp2Table[64] = {")
 for j in range(64):
     w("    " + dd_text(exp_frac(LN2 * j / 64)) + ",")
 w("};")
+
+
+def dekker_split(a):
+    """a = hi + lo with at most 26 significant bits each, as split() forms it."""
+    c = 134217729.0 * a
+    hi = c - (c - a)
+    return hi, a - hi
+
+
+w("// The high doubles of kExp2Table split into 26-bit halves, for exact products.")
+w("const DoubleDouble kExp2HighSplit[64] = {")
+for j in range(64):
+    hi = float(dd(exp_frac(LN2 * j / 64))[0])
+    w("    {%s, %s}," % tuple(c_double(to_fraction(v)) for v in dekker_split(hi)))
+w("};")
 w("")
 
 w("// For mantissas near 1 + j/128: an 8-bit reciprocal r and -ln(r).")
@@ -285,6 +311,28 @@ w("const uint16_t kLogInverseTimes256[128] = {")
 for i in range(0, 128, 16):
     w("    " + ", ".join(str(int(v * 256)) for v in invs[i:i + 16]) + ",")
 w("};")
+# The fast logarithm sums e L0 - ln r_j and then u with the short exact
+# sum, which needs the first at least as large as u whenever (e, j) is not
+# (0, 0): check it over every j (m within half a step of 1 + j/128, or m/2
+# in [1 - 2^-8, 1) for j = 0) and every exponent a double can have.
+def log_sum_margin():
+    ln2 = math.log(2)
+    worst = float("inf")
+    for j, inv in enumerate(invs):
+        r = float(inv)
+        lo = 1 + (2 * j - 1) / 256 if j > 0 else 1 - 1 / 256
+        hi = 1 + (2 * j + 1) / 256
+        u_max = max(abs(lo * r - 1), abs(hi * r - 1)) if j > 0 else max(1 / 256, abs(hi * r - 1))
+        t = -math.log(r)
+        for e in range(-1100, 1100):
+            if e != 0 or j != 0:
+                worst = min(worst, abs(e * ln2 + t) / u_max)
+    return worst
+
+
+margin = log_sum_margin()
+assert margin > 1.1, margin
+w("// |e ln2 - ln r_j| >= %.2f |u| whenever (e, j) != (0, 0)." % margin)
 w("const DoubleDouble kLogTable[128] = {")
 for inv in invs:
     w("    " + dd_text(-ln_frac(inv)) + ",")
@@ -342,6 +390,8 @@ w("};")
 parts = split_chain(PI / 256, 3, 26)
 w("// pi/256 = sum of these to 2^-114; the first two carry 26 significant bits.")
 w("const double kPiBy256Parts[3] = {" + ", ".join(c_double(p) for p in parts) + "};")
+w("// pi/256 - kPiBy256Parts[0] rounded to a double: the brackets' short reduction.")
+w("const double kPiBy256Low = " + c_double(rn(PI / 256 - parts[0])) + ";")
 w("const double k256ByPi = " + c_double(rn(256 / PI)) + ";")
 w("")
 w("// Error bounds of the fast paths.")

@@ -42,13 +42,21 @@ inline float tanToFloat(float angle)
 
 // Squared bilinear-warped frequency, (r/pi * tan(pi f / r))^2, in single
 // precision but for the tangent.
+inline float warpAngle(float freq, float inverseRate)
+{
+    const float angle = inverseRate * freq * kPiSingle;
+    return angle > kMaxWarpAngle ? kMaxWarpAngle : angle;
+}
+
+inline float squaredWarp(float tangent, float warpScale)
+{
+    const float warped = tangent * warpScale;
+    return warped * warped;
+}
+
 inline float warpedSquare(float freq, float inverseRate, float warpScale)
 {
-    float angle = inverseRate * freq * kPiSingle;
-    if (angle > kMaxWarpAngle)
-        angle = kMaxWarpAngle;
-    const float warped = tanToFloat(angle) * warpScale;
-    return warped * warped;
+    return squaredWarp(tanToFloat(warpAngle(freq, inverseRate)), warpScale);
 }
 
 // Any power ratio a float holds, from the smallest subnormal to the

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "graph/graph_rate.h"
+#include "graph/graph_points.h"
 #include "lintaq.h"
-#include "maths/brackets.h"
 #include "maths/elementary.h"
 
 namespace lintaq {
@@ -102,6 +101,5 @@ extern "C" void LintaqGraph(const PeqParams *params, const PeqGraph *graph, floa
     const float k = q * q;
     lintaq::evaluatePowerRatios(type, params->gain[band], {y, k, 1.0f - 2.0f * k}, graph->warpedSq,
                                 count, out);
-    for (int i = 0; i < count; ++i)
-        out[i] = lintaq::ratioToDecibels(out[i]);
+    lintaq::ratiosToDecibels(out, count);
 }

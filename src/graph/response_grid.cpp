@@ -2,7 +2,7 @@
 #include <cmath>
 #include <new>
 
-#include "graph/graph_rate.h"
+#include "graph/graph_points.h"
 #include "lintaq.h"
 #include "maths/elementary.h"
 
@@ -29,16 +29,19 @@ extern "C" PeqGraph *InitPeqGraph(const PeqParams *params, int n, float fmin, fl
     const float limit = rate * 0.45351f;
     const float inverseRate = 1.0f / rate;
     const float warpScale = rate * lintaq::kInvPiSingle;
+    // The frequencies first (a running product), then their warps.
     float freq = fmin;
+    int stored = n;
     for (int i = 0; i < n; ++i) {
-        const float warped = lintaq::warpedSquare(freq, inverseRate, warpScale);
+        graph->warpedSq[i] = freq;
         freq = freq * ratio;
-        graph->warpedSq[i] = warped;
         if (freq > limit) {
             graph->pointCount = i; // point i is stored but not counted
+            stored = i + 1;
             break;
         }
     }
+    lintaq::warpFrequencies(graph->warpedSq, stored, inverseRate, warpScale);
     return graph;
 }
 

@@ -43,6 +43,16 @@ inline DoubleDouble twoProd(double a, double b)
     return {p, err};
 }
 
+// The same with a's split given (from a table): the product's error is
+// exact either way, so the bits do not depend on where the split came from.
+inline DoubleDouble twoProd(double a, DoubleDouble aSplit, double b)
+{
+    const double p = a * b;
+    const DoubleDouble bs = split(b);
+    const double err = ((aSplit.hi * bs.hi - p) + aSplit.hi * bs.lo + aSplit.lo * bs.hi) + aSplit.lo * bs.lo;
+    return {p, err};
+}
+
 inline DoubleDouble add(DoubleDouble a, DoubleDouble b)
 {
     const DoubleDouble s = twoSum(a.hi, b.hi);

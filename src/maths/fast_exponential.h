@@ -38,7 +38,7 @@ inline constexpr double k64ByLn2 = 0x1.71547652b82fep+6;
     const int j = static_cast<int>(k & 63);
     const DoubleDouble &t = kExp2Table[j];
     // T e^r = T + T r.hi + (T r.lo + T q) to within the bound.
-    const DoubleDouble p = twoProd(t.hi, x);
+    const DoubleDouble p = twoProd(t.hi, kExp2HighSplit[j], x);
     const DoubleDouble h = fastTwoSum(t.hi, p.hi);
     const double small = ((h.lo + p.lo) + t.lo) + (t.lo * x + t.hi * r.lo);
     const DoubleDouble v = fastTwoSum(h.hi, small + t.hi * q);
@@ -111,11 +111,15 @@ inline bool fastLog(double x, bool decimal, Approximation &out)
     const auto [e, j, m, u] = splitLogArgument(x);
     const double ed = e;
     const DoubleDouble &t = kLogTable[j];
-    // e L0 - ln r_j + u - u^2/2, summed exactly.
-    const DoubleDouble a = twoSum(ed * kLn2Parts[0], t.hi);
-    const DoubleDouble b = twoSum(a.hi, u);
+    // e L0 - ln r_j + u - u^2/2, summed exactly, each sum in the shorter
+    // exact form (its first term the larger or zero): |e L0| >= ln2 >
+    // -ln r_j unless e = 0; |e ln2 - ln r_j| >= 1.33 |u| unless (e, j) =
+    // (0, 0) (checked by the table script); and b is u itself when (e, j) =
+    // (0, 0), otherwise above 2^-9, both far above u^2/2 < 2^-17.
+    const DoubleDouble a = fastTwoSum(ed * kLn2Parts[0], t.hi);
+    const DoubleDouble b = fastTwoSum(a.hi, u);
     const DoubleDouble u2 = twoProd(u, u); // exact: u is 0 or a multiple of 2^-60
-    const DoubleDouble c = twoSum(b.hi, -0.5 * u2.hi);
+    const DoubleDouble c = fastTwoSum(b.hi, -0.5 * u2.hi);
     // log1p(u) - u + u^2/2 = u^3 (1/3 - u/4 + ... + u^6/9), in powers of
     // u^2 (a shorter chain than Horner's).
     const double uu = u2.hi;

@@ -5,7 +5,7 @@
 //   log, log10:    2^-50 |u|^3 + 2^-90 |e| + 2^-95 |result| (derived 2^-50.99, 2^-91, 2^-97)
 //   sin, cos:      2^-65 |A| + 2^-66 |B r| + 2^-111 |k| (derived 2^-65.69, 2^-66.7, 2^-112.5)
 //   tan:           the sine's and cosine's bounds relative, + 2^-99 of the quotient
-//   brackets:      trig 2^-50 (|A| + |B r|), quotient 2^-51, log 2^-50 of the terms
+//   brackets:      tan 2^-50 (|A| + |B t|) + 2^-84 |k|, quotient 2^-51, log 2^-50 of the terms
 // Bounds are evaluated in doubles at run time; their own rounding (2^-52
 // relative) lies within the slack between each constant and its derivation.
 #include "maths/maths_tables.h"
@@ -105,6 +105,73 @@ const DoubleDouble kExp2Table[64] = {
     {0x1.f50765b6e4540p+0, 0x1.9d3e12dd8a18bp-54},
     {0x1.fa7c1819e90d8p+0, 0x1.74853f3a5931ep-55},
 };
+// The high doubles of kExp2Table split into 26-bit halves, for exact products.
+const DoubleDouble kExp2HighSplit[64] = {
+    {0x1.0000000000000p+0, 0x0.0p+0},
+    {0x1.02c9a40000000p+0, -0x1.887f9f0000000p-28},
+    {0x1.059b0d0000000p+0, 0x1.8ac2ba0000000p-27},
+    {0x1.0874518000000p+0, 0x1.d66f200000000p-30},
+    {0x1.0b55870000000p+0, -0x1.833b788000000p-27},
+    {0x1.0e3ec30000000p+0, 0x1.69e8d10000000p-27},
+    {0x1.11301d0000000p+0, 0x1.25b5100000000p-32},
+    {0x1.1429ab0000000p+0, -0x1.56d2200000000p-28},
+    {0x1.172b840000000p+0, -0x1.c157428000000p-27},
+    {0x1.1a35be8000000p+0, 0x1.b7e5ba8000000p-27},
+    {0x1.1d48730000000p+0, 0x1.68b9aa0000000p-28},
+    {0x1.2063b88000000p+0, 0x1.8a33580000000p-30},
+    {0x1.2387a70000000p+0, -0x1.8a9dc80000000p-28},
+    {0x1.26b4568000000p+0, -0x1.0ec1918000000p-27},
+    {0x1.29e9df8000000p+0, -0x1.70108f8000000p-27},
+    {0x1.2d285a8000000p+0, -0x1.1bfcf50000000p-28},
+    {0x1.306fe08000000p+0, 0x1.18db8a8000000p-27},
+    {0x1.33c08b0000000p+0, 0x1.320b7f8000000p-27},
+    {0x1.371a738000000p+0, -0x1.8aac6a0000000p-29},
+    {0x1.3a7db38000000p+0, -0x1.8d30048000000p-27},
+    {0x1.3dea650000000p+0, -0x1.f6e5ef0000000p-27},
+    {0x1.4160a20000000p+0, 0x1.f72e2a0000000p-28},
+    {0x1.44e0860000000p+0, 0x1.8624b40000000p-30},
+    {0x1.486a2b8000000p+0, -0x1.1f61980000000p-27},
+    {0x1.4bfdad8000000p+0, -0x1.64eaec8000000p-27},
+    {0x1.4f9b278000000p+0, -0x1.62d3590000000p-28},
+    {0x1.5342b58000000p+0, -0x1.62b07e0000000p-28},
+    {0x1.56f4738000000p+0, -0x1.4ad8260000000p-28},
+    {0x1.5ab07e0000000p+0, -0x1.5bd5eb8000000p-27},
+    {0x1.5e76f18000000p+0, -0x1.296f5c0000000p-27},
+    {0x1.6247eb0000000p+0, 0x1.d2ac280000000p-31},
+    {0x1.6623880000000p+0, 0x1.2a91128000000p-27},
+    {0x1.6a09e68000000p+0, -0x1.80c4330000000p-28},
+    {0x1.6dfb240000000p+0, -0x1.cd72e88000000p-27},
+    {0x1.71f75e8000000p+0, 0x1.d8bee80000000p-29},
+    {0x1.75feb58000000p+0, -0x1.bd98370000000p-28},
+    {0x1.7a11470000000p+0, 0x1.f580c38000000p-27},
+    {0x1.7e2f338000000p+0, -0x1.30b19e0000000p-28},
+    {0x1.8258998000000p+0, 0x1.4cce130000000p-28},
+    {0x1.868d998000000p+0, 0x1.a249768000000p-27},
+    {0x1.8ace540000000p+0, 0x1.15506d8000000p-27},
+    {0x1.8f1ae98000000p+0, 0x1.1577360000000p-28},
+    {0x1.93737b0000000p+0, 0x1.9b8bca0000000p-29},
+    {0x1.97d82a0000000p+0, -0x1.0d8d800000000p-31},
+    {0x1.9c49180000000p+0, 0x1.51f8480000000p-27},
+    {0x1.a0c6678000000p+0, 0x1.aef2b28000000p-27},
+    {0x1.a5503b0000000p+0, 0x1.1f12ae8000000p-27},
+    {0x1.a9e6b58000000p+0, -0x1.4301208000000p-27},
+    {0x1.ae89f98000000p+0, 0x1.5ad3ad0000000p-28},
+    {0x1.b33a2b8000000p+0, 0x1.3c57ec0000000p-30},
+    {0x1.b7f76f0000000p+0, 0x1.7daf238000000p-27},
+    {0x1.bcc1e90000000p+0, 0x1.2f07480000000p-30},
+    {0x1.c199be0000000p+0, -0x1.3d56b20000000p-27},
+    {0x1.c67f130000000p+0, -0x1.a82eb50000000p-28},
+    {0x1.cb720e0000000p+0, -0x1.8837cb8000000p-27},
+    {0x1.d072d48000000p+0, 0x1.03c4be0000000p-27},
+    {0x1.d5818e0000000p+0, -0x1.822dbc8000000p-27},
+    {0x1.da9e600000000p+0, 0x1.ed99428000000p-27},
+    {0x1.dfc9730000000p+0, 0x1.bdcdaf8000000p-27},
+    {0x1.e502ee8000000p+0, -0x1.d300280000000p-30},
+    {0x1.ea4afa0000000p+0, 0x1.52486d0000000p-27},
+    {0x1.efa1bf0000000p+0, -0x1.9ea5d90000000p-28},
+    {0x1.f507658000000p+0, 0x1.b722a00000000p-27},
+    {0x1.fa7c180000000p+0, 0x1.9e90d80000000p-28},
+};
 
 // For mantissas near 1 + j/128: an 8-bit reciprocal r and -ln(r).
 const double kLogInverse[128] = {
@@ -152,6 +219,7 @@ const uint16_t kLogInverseTimes256[128] = {
     146, 146, 145, 144, 144, 143, 142, 142, 141, 141, 140, 139, 139, 138, 138, 137,
     137, 136, 135, 135, 134, 134, 133, 133, 132, 132, 131, 131, 130, 130, 129, 129,
 };
+// |e ln2 - ln r_j| >= 1.33 |u| whenever (e, j) != (0, 0).
 const DoubleDouble kLogTable[128] = {
     {0x0.0p+0, 0x0.0p+0},
     {0x1.010157588de71p-7, 0x1.46662d417ced0p-62},
@@ -468,6 +536,8 @@ const SinCosPair kSinCosTable[128] = {
 };
 // pi/256 = sum of these to 2^-114; the first two carry 26 significant bits.
 const double kPiBy256Parts[3] = {0x1.921fb50000000p-7, 0x1.110b460000000p-33, 0x1.1a62633145c07p-61};
+// pi/256 - kPiBy256Parts[0] rounded to a double: the brackets' short reduction.
+const double kPiBy256Low = 0x1.110b4611a6263p-33;
 const double k256ByPi = 0x1.45f306dc9c883p+6;
 
 // Error bounds of the fast paths.
@@ -509,14 +579,23 @@ const double kTrigSlopeTermError = 0x1.0000000000000p-66;
 // rounded k P2 2^-113.2 |k|: per |k|, 2^-112.5 (the slopes of sin and cos are
 // at most 1); the last sum's 2^-106 |r| lies within the per-|B r| slack.
 const double kTrigReductionError = 0x1.0000000000000p-111;
-// Brackets (plain doubles, for results wanted in single precision): f = A cos r
-// + B sin r as A_hi + (B_hi r_hi + (B_hi (r_lo + s) - A_hi c)): the table's
-// rounding u |A| and u |B r|, the product u |B r|, the inner sums u (|B r| +
-// |A c|) and u |f| with |f| <= |A| + |B r|, the series as above: below
-// 2^-51 (|A| + |B r|) + 2^-74 |A|, per |A| + |B r|.
-const double kBracketTrigError = 0x1.0000000000000p-50;
+// Tangent brackets (plain doubles, for results wanted in single precision):
+// r = x - k P0 - k Pl, t = r + r^3 (1/3 + z (2/15 + z 17/315)), z = r^2; then
+// N = A + B t and D = B - A t with (A, B) the table's doubles (S, C), or (C,
+// -S) in odd quadrants. t: truncation 62/2835 z^4 < 2^-64.3 |t|, the rounding
+// of r u|t|, the cubic term 5u of 2^-16 |t|, the last sum u: 2.01u |t|. N: A
+// u|A|; B t 4.01u |B t| (B's u, t's 2.01u, the product u); the sum u |N| <= u
+// (|A| + |B t|): below 6.01u = 2^-50.41 per (|A| + |B t|); D likewise per (|B|
+// + |A t|).
+const double kBracketTanError = 0x1.0000000000000p-50;
+// Per |k|, the brackets' two-part reduction (k P0 and x - k P0 exact as in the
+// fast path's): Pl = pi/256 - P0 rounded, within 2^-87.3 of it, and the
+// rounded product k Pl, 2^-85.9; the slope of tan is 1 + t^2 <= 1.00004 near
+// r = 0, and |S|, |C| <= 1: 2^-85.4 per |k|.
+const double kBracketReductionError = 0x1.0000000000000p-84;
 // tan = N (1/D) in doubles: the reciprocal and the product, 2u of the
-// quotient, on top of the operands' relative bounds.
+// quotient, on top of the operands' relative bounds (taken only while D's
+// bound is below 2^-30 |D|, so the second-order term lies in the slack).
 const double kBracketQuotientError = 0x1.0000000000000p-51;
 // log x = e ln2 + T_j.hi + (u + u^2 Q(u)), Q to u^4, in doubles: e ln2 with
 // the double ln2, 2^-51.5 |e ln2|; T_j.hi u |T|; the two sums u |partial| and

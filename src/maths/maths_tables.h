@@ -20,6 +20,7 @@ extern const double kLn2Parts[3];
 extern const DoubleDouble kLn10;
 extern const DoubleDouble kInvLn10;
 extern const DoubleDouble kExp2Table[64];
+extern const DoubleDouble kExp2HighSplit[64];
 extern const double kLogInverse[128];
 extern const uint16_t kLogInverseTimes256[128];
 extern const DoubleDouble kLogTable[128];
@@ -32,6 +33,7 @@ struct SinCosPair {
 };
 extern const SinCosPair kSinCosTable[128];
 extern const double kPiBy256Parts[3];
+extern const double kPiBy256Low;
 extern const double k256ByPi;
 
 extern const double kExpFastError;
@@ -42,7 +44,8 @@ extern const double kTrigTableTermError;
 extern const double kTrigSlopeTermError;
 extern const double kTrigReductionError;
 extern const double kTanQuotientError;
-extern const double kBracketTrigError;
+extern const double kBracketTanError;
+extern const double kBracketReductionError;
 extern const double kBracketQuotientError;
 extern const double kBracketLogError;
 

@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <vector>
 
+#include "graph/graph_points.h"
 #include "graph/graph_rate.h"
+#include "maths/bracket_pairs.h"
 #include "maths/brackets.h"
 #include "maths/elementary.h"
 
@@ -89,5 +92,94 @@ TEST(Brackets, GraphStepsGiveTheFullEvaluationsBits)
         const float angle = static_cast<float>(std::uniform_real_distribution<double>(0.0, 1.5708)(g));
         const float tanFull = static_cast<float>(lintaq::maths::tan(static_cast<double>(angle)));
         ASSERT_TRUE(lintaq::sameFloatBits(lintaq::tanToFloat(angle), tanFull)) << std::hexfloat << angle;
+    }
+}
+
+namespace {
+
+bool sameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// A pair's lane against the scalar bracket of the same argument: usable
+// exactly where the scalar one is, with the same bits.
+void expectLaneMatches(bool scalarUsable, double down, double up, const lintaq::maths::BracketPair &pair,
+                       int lane, double x)
+{
+    ASSERT_EQ(pair.usable[lane] != 0, scalarUsable) << std::hexfloat << x;
+    if (scalarUsable) {
+        ASSERT_TRUE(sameBits(pair.down[lane], down) && sameBits(pair.up[lane], up)) << std::hexfloat << x;
+    }
+}
+
+// The graph's float angles near the multiples of pi/256 (where the reduced
+// argument is tiny) and near pi/2, where the quotient is largest.
+float hardAngle(std::mt19937_64 &g)
+{
+    const int k = int(g() % 129);
+    const float near = static_cast<float>(k * (3.14159265358979323846 / 256.0));
+    const int steps = int(g() % 64) - 32;
+    const float f = near + static_cast<float>(steps) * 0x1p-24f * (near > 0.0f ? near : 1.0f);
+    return f > lintaq::kMaxWarpAngle ? lintaq::kMaxWarpAngle : f;
+}
+
+} // namespace
+
+TEST(BracketPairs, EachLaneGivesTheScalarBracket)
+{
+    std::mt19937_64 g(21);
+    for (int i = 0; i < kArguments / 2; ++i) {
+        double t[2], r[2];
+        for (int lane = 0; lane < 2; ++lane) {
+            t[lane] = (g() % 8 == 0) ? anyDouble(g) : (g() & 1) ? hardAngle(g) : tanArgument(g);
+            r[lane] = static_cast<double>(anyFloat(g)); // the graph's ratios are floats
+        }
+        const auto tanPair = lintaq::maths::tanBracketPair(lintaq::maths::DoublePair{t[0], t[1]});
+        const auto logPair = lintaq::maths::log10BracketPairOfFloats(lintaq::maths::DoublePair{r[0], r[1]});
+        for (int lane = 0; lane < 2; ++lane) {
+            double down = 0.0, up = 0.0;
+            const bool tanUsable = lintaq::maths::tanBracket(t[lane], down, up);
+            expectLaneMatches(tanUsable, down, up, tanPair, lane, t[lane]);
+            const bool logUsable = lintaq::maths::log10Bracket(r[lane], down, up);
+            expectLaneMatches(logUsable, down, up, logPair, lane, r[lane]);
+        }
+    }
+}
+
+TEST(Brackets, TangentBracketHoldsNearTheTableAnglesAndPiOverTwo)
+{
+    std::mt19937_64 g(22);
+    for (int i = 0; i < kArguments / 4; ++i) {
+        const double x = hardAngle(g);
+        double down, up;
+        if (lintaq::maths::tanBracket(x, down, up)) {
+            const double exact = lintaq::maths::tan(x);
+            ASSERT_TRUE(down <= exact && exact <= up) << std::hexfloat << "tan(" << x << ")";
+        }
+    }
+}
+
+// The whole-grid steps, two points at a time, against the single-point
+// steps: every length (for the odd tail), hostile values included.
+TEST(GraphPoints, WholeGridStepsGiveTheSinglePointSteps)
+{
+    std::mt19937_64 g(23);
+    const float inverseRate = 1.0f / 96000.0f, warpScale = 96000.0f * lintaq::kInvPiSingle;
+    for (int count = 0; count < 300; ++count) {
+        std::vector<float> freqs(static_cast<size_t>(count)), ratios(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            freqs[size_t(i)] = (g() % 16 == 0) ? anyFloat(g) : static_cast<float>(std::ldexp(double(g() % 48000), -int(g() % 30)));
+            ratios[size_t(i)] = anyFloat(g);
+        }
+        std::vector<float> warped = freqs, db = ratios;
+        lintaq::warpFrequencies(warped.data(), count, inverseRate, warpScale);
+        lintaq::ratiosToDecibels(db.data(), count);
+        for (int i = 0; i < count; ++i) {
+            const float wantWarp = lintaq::warpedSquare(freqs[size_t(i)], inverseRate, warpScale);
+            ASSERT_TRUE(lintaq::sameFloatBits(warped[size_t(i)], wantWarp)) << std::hexfloat << freqs[size_t(i)];
+            const float wantDb = lintaq::ratioToDecibels(ratios[size_t(i)]);
+            ASSERT_TRUE(lintaq::sameFloatBits(db[size_t(i)], wantDb)) << std::hexfloat << ratios[size_t(i)];
+        }
     }
 }

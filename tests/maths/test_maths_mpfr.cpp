@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "maths/brackets.h"
 #include "maths/elementary.h"
 #include "maths/fast_paths.h"
 
@@ -454,6 +455,54 @@ TEST(CorrectlyRounded, SineAndCosineTogether)
         }
     }
     EXPECT_EQ(differ, 0u);
+}
+
+// The graph's brackets hold the exact value (at 320 bits), on the graph's
+// float angles and power ratios; prints how much of each bound was used.
+TEST(CorrectlyRounded, GraphBracketsHoldTheExactValue)
+{
+    mpfr_set_emin(mpfr_get_emin_min());
+    mpfr_set_emax(mpfr_get_emax_max());
+    std::mt19937_64 g(seed() + 19);
+    mpfr_t mx, exact, error;
+    mpfr_inits2(320, mx, exact, error, nullptr);
+    // (down + up)/2 and (up - down)/2 rounded: the largest error against
+    // the half width, and the exact value must lie between the ends.
+    const auto judge = [&](const char *name, MpfrFn fn, double x, double down, double up, double &worst,
+                           uint64_t &outside) {
+        mpfr_set_d(mx, x, MPFR_RNDN);
+        fn(exact, mx, MPFR_RNDN);
+        if (mpfr_cmp_d(exact, down) < 0 || mpfr_cmp_d(exact, up) > 0) {
+            if (++outside <= 5)
+                ADD_FAILURE() << name << " bracket misses the exact value at " << std::hexfloat << x;
+        }
+        mpfr_set_d(error, 0.5 * down + 0.5 * up, MPFR_RNDN);
+        mpfr_sub(error, error, exact, MPFR_RNDN);
+        worst = std::max(worst, std::fabs(mpfr_get_d(error, MPFR_RNDN)) / (0.5 * up - 0.5 * down));
+    };
+    const int count = 200000;
+    double tanWorst = 0.0, logWorst = 0.0;
+    uint64_t outside = 0, tanUsed = 0, logUsed = 0;
+    for (int i = 0; i < count; ++i) {
+        double down, up;
+        const double angle = static_cast<float>(uniform(g, 0x1p-20, 1.57075));
+        if (lintaq::maths::tanBracket(angle, down, up)) {
+            ++tanUsed;
+            judge("tan", mpfr_tan, angle, down, up, tanWorst, outside);
+        }
+        const double ratio = anyFloat(g, true);
+        if (lintaq::maths::log10Bracket(ratio, down, up)) {
+            ++logUsed;
+            judge("log10", mpfr_log10, ratio, down, up, logWorst, outside);
+        }
+    }
+    mpfr_clears(mx, exact, error, nullptr);
+    mpfr_free_cache();
+    setDoubleRange();
+    EXPECT_EQ(outside, 0u);
+    EXPECT_GT(tanUsed, uint64_t(count) / 2);
+    EXPECT_GT(logUsed, uint64_t(count) / 2);
+    std::printf("graph brackets: largest error %.3g (tan) and %.3g (log10) of the half width\n", tanWorst, logWorst);
 }
 
 int main(int argc, char **argv)
