@@ -50,23 +50,24 @@ foreach(name IN LISTS LINTAQ_PLUGIN_NAMES)
     lintaq_add_ui(${name}-${format} ${format})
     target_compile_definitions(${name}-${format} PRIVATE LINTAQ_PLUGIN_UI=1)
   endforeach()
-  if(NOT WIN32)
-    # The processing module names the editor in its Turtle; DPF writes that
-    # only when it is told an OpenGL editor exists.
-    target_compile_definitions(${name}-lv2 PRIVATE LINTAQ_PLUGIN_UI=1)
-    target_link_libraries(${name}-lv2 PRIVATE dgl-opengl-definitions)
-    set(ui ${name}-lv2-ui)
-    dpf__add_module(${ui})
-    lintaq_add_ui(${ui} lv2)
-    target_include_directories(${ui} SYSTEM PRIVATE ${DPF_ROOT_DIR}/distrho ${DPF_ROOT_DIR}/distrho/src)
-    target_include_directories(${ui} PRIVATE dpf)
-    target_compile_definitions(${ui} PRIVATE LINTAQ_CHANNELS=${channels} LINTAQ_PLUGIN_UI=1)
-    target_link_options(${ui} PRIVATE -Wl,--no-undefined)
-    set_target_properties(${ui} PROPERTIES
-      LIBRARY_OUTPUT_DIRECTORY ${LINTAQ_LV2_DIR}/${name}.lv2 OUTPUT_NAME ${name}_ui PREFIX "" SUFFIX ${LINTAQ_SO})
-    dpf__set_module_export_list(${ui} lv2-ui)
-    add_dependencies(${name}-lv2 ${ui})
-  endif()
+  # LV2's editor is a module of its own in the bundle (on Windows too, where
+  # the Turtle that names it is written under Wine). The processing module
+  # names it in its Turtle; DPF writes that only when it is told an OpenGL
+  # editor exists.
+  target_compile_definitions(${name}-lv2 PRIVATE LINTAQ_PLUGIN_UI=1)
+  target_link_libraries(${name}-lv2 PRIVATE dgl-opengl-definitions)
+  set(ui ${name}-lv2-ui)
+  dpf__add_module(${ui})
+  lintaq_add_ui(${ui} lv2)
+  target_include_directories(${ui} SYSTEM PRIVATE ${DPF_ROOT_DIR}/distrho ${DPF_ROOT_DIR}/distrho/src)
+  target_include_directories(${ui} PRIVATE dpf)
+  target_compile_definitions(${ui} PRIVATE LINTAQ_CHANNELS=${channels} LINTAQ_PLUGIN_UI=1)
+  target_link_options(${ui} PRIVATE -Wl,--no-undefined)
+  set_target_properties(${ui} PROPERTIES
+    LIBRARY_OUTPUT_DIRECTORY ${LINTAQ_LV2_DIR}/${name}.lv2
+    RUNTIME_OUTPUT_DIRECTORY ${LINTAQ_LV2_DIR}/${name}.lv2 OUTPUT_NAME ${name}_ui PREFIX "" SUFFIX ${LINTAQ_SO})
+  dpf__set_module_export_list(${ui} lv2-ui)
+  add_dependencies(${name}-lv2 ${ui})
 endforeach()
 
 # Time from a change to the engine's measured curve (bench/editor/).
