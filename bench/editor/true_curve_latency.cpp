@@ -7,13 +7,13 @@
 //   bench_true_curve_latency [CHANGES]
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
 #include "editor_model.h"
+#include "graph_grid.h"
 #include "true_response.h"
 
 int main(int argc, char **argv)
@@ -21,9 +21,7 @@ int main(int argc, char **argv)
     using namespace lintaq_editor;
     using namespace lintaq_plugin;
     const int changes = argc > 1 ? std::atoi(argv[1]) : 20;
-    std::vector<float> freqs;
-    const float ratio = std::exp((std::log(kViewMaxHz) - std::log(kViewMinHz)) / 479.0f);
-    for (float f = kViewMinHz; static_cast<int>(freqs.size()) < 480; f *= ratio) freqs.push_back(f);
+    const std::vector<float> freqs = lintaq_grid::gridFrequencies(480, kViewMinHz, kViewMaxHz);
     for (int mode : {0, 3}) {
         Values v{};
         for (uint32_t p = 0; p < kParamCount; ++p) v[p] = paramRange(Variant::stereo, p).def;

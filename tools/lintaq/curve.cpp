@@ -9,6 +9,7 @@
 
 #include "audio_file.h"
 #include "errors.h"
+#include "graph_grid.h"
 #include "true_response.h"
 
 namespace lintaq_cli {
@@ -37,21 +38,6 @@ struct GridDeleter {
     void operator()(PeqGraph *g) const { ExitPeqGraph(g); }
 };
 using GridPtr = std::unique_ptr<PeqGraph, GridDeleter>;
-
-// The grid's point frequencies, formed as InitPeqGraph forms them.
-std::vector<float> gridFrequencies(int n, float fmin, float fmax)
-{
-    const double d = std::log(static_cast<double>(fmax)) - std::log(static_cast<double>(fmin));
-    const float step = static_cast<float>(d) / static_cast<float>(n - 1);
-    const float ratio = static_cast<float>(std::exp(static_cast<double>(step)));
-    std::vector<float> f(static_cast<std::size_t>(n));
-    float x = fmin;
-    for (int i = 0; i < n; ++i) {
-        f[i] = x;
-        x *= ratio;
-    }
-    return f;
-}
 
 bool routedTo(Routing r, const std::string &view)
 {
@@ -199,7 +185,7 @@ int runCurve(const CurveOptions &opt)
     GridPtr grid(InitPeqGraph(&params, opt.points, kLowestHz, top));
     if (!grid) throw ioError("out of memory building the response grid");
     const int count = grid->pointCount;
-    std::vector<float> freqs = gridFrequencies(opt.points, kLowestHz, top);
+    std::vector<float> freqs = lintaq_grid::gridFrequencies(opt.points, kLowestHz, top);
     freqs.resize(static_cast<std::size_t>(count));
 
     std::vector<std::vector<float>> bandDb(s.bands.size());

@@ -23,6 +23,7 @@
 #include "DistrhoUI.hpp"
 
 #include "editor_model.h"
+#include "graph_grid.h"
 #include "parameters.h"
 #include "true_response.h"
 
@@ -288,12 +289,8 @@ private:
             fGrid = InitPeqGraph(&p, kCurvePoints, kViewMinHz, kViewMaxHz);
             fGridRate = p.sampleRate;
             fGridOversample = p.oversample;
-            fGridFreqs.clear();
-            // Point i lies at fmin·ratio^i, formed as the library forms it.
-            const float ratio = std::exp((std::log(kViewMaxHz) - std::log(kViewMinHz)) / (kCurvePoints - 1));
-            float f = kViewMinHz;
-            for (int i = 0; i < (fGrid ? fGrid->pointCount : 0); ++i, f *= ratio)
-                fGridFreqs.push_back(f);
+            fGridFreqs = lintaq_grid::gridFrequencies(kCurvePoints, kViewMinHz, kViewMaxHz);
+            fGridFreqs.resize(fGrid ? static_cast<size_t>(fGrid->pointCount) : 0);
             fRequestPending = true;
         }
     }
