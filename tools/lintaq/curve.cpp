@@ -88,13 +88,13 @@ std::vector<View> chooseViews(const Settings &s, const std::string &channel)
 // impulse through a mono instance with the view's bands, aligned by the
 // latency, its spectrum taken at the grid points.
 std::vector<float> measureResponse(const Settings &s, int rate, const std::vector<bool> &include,
-                                   const std::vector<float> &freqs, int count)
+                                   const std::vector<float> &freqs)
 {
     lintaq_editor::TrueResponseRequest req;
     req.params = toParams(s, rate, &include);
     req.mode = s.mode;
     req.channels = 1;
-    req.frequencies.assign(freqs.begin(), freqs.begin() + count);
+    req.frequencies = freqs;
     const lintaq_editor::TrueResponse got = lintaq_editor::computeTrueResponse(req);
     // Every grid point lies below half the rate, so a NaN means no engine.
     if (std::any_of(got.magnitudeDb.begin(), got.magnitudeDb.end(), [](float v) { return std::isnan(v); }))
@@ -210,7 +210,7 @@ int runCurve(const CurveOptions &opt)
         for (int i = 0; i < count; ++i)
             maxAbs = std::max({maxAbs, std::fabs(static_cast<double>(shaping[i])),
                                static_cast<double>(v.total[i])});
-        if (opt.measured) v.measured = measureResponse(s, opt.rate, v.include, freqs, count);
+        if (opt.measured) v.measured = measureResponse(s, opt.rate, v.include, freqs);
     }
     const double range = opt.dbRange > 0 ? opt.dbRange : niceRange(maxAbs);
     const Axes ax{kLowestHz, top, range, -range};
