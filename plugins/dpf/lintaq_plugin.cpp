@@ -403,13 +403,10 @@ private:
         return fValues[kBypass] > 0.5f || trim == 0.0f ? 1.0f : std::pow(10.0f, trim / 20.0f);
     }
 
-    // The engine's block from the parameter values.
+    // The engine's block and the engine path wanted, from the parameter values.
     void fillParams()
     {
-        fillEngineBands(fValues, fParams);
-        const double rate = getSampleRate();
-        fParams.sampleRate = rate >= 1.0 && rate <= 2147483647.0 ? static_cast<int32_t>(std::lround(rate)) : 48000;
-        fParams.noise = 0; // see the README: reproducible output
+        fillEngineParams(fValues, getSampleRate(), fParams);
         fWantOversample = fValues[kOversample] > 0.5f;
         fWantChoice = choiceOf(static_cast<int>(fValues[kQuality]), fValues[kEvenLoad] > 0.5f);
     }

@@ -129,11 +129,14 @@ inline float clampParam(const Range &r, float raw)
     return x;
 }
 
-// The engine's band settings from parameter values (one per parameter, in
-// table order, already held to their ranges): Q is held to its type's limit.
+// The engine's block from parameter values (one per parameter, in table
+// order, already held to their ranges) at a host rate: Q is held to its
+// type's limit, a rate the engine's int cannot hold (or below 1 Hz) is
+// taken as 48000 Hz, and frame noise is off so output is reproducible. The
+// oversampling word is the caller's: the plugin sets it per engine path.
 // The plugin and its editor both form the engine's block here, so the
 // editor's curve is drawn from what the engine is given.
-inline void fillEngineBands(const float *values, PeqParams &p)
+inline void fillEngineParams(const float *values, double hostRate, PeqParams &p)
 {
     for (int k = 0; k < LINTAQ_BANDS; ++k) {
         const uint32_t type = static_cast<uint32_t>(values[bandParam(k, kType)]);
@@ -144,6 +147,8 @@ inline void fillEngineBands(const float *values, PeqParams &p)
         p.gain[k] = values[bandParam(k, kGain)];
         p.q[k] = q > qMax ? qMax : q;
     }
+    p.sampleRate = hostRate >= 1.0 && hostRate <= 2147483647.0 ? static_cast<int32_t>(std::lround(hostRate)) : 48000;
+    p.noise = 0;
 }
 
 // The LV2 port symbols of the earlier hand-written plugin, kept so saved

@@ -248,10 +248,7 @@ bool setFromText(Values &v, Variant variant, uint32_t param, const std::string &
 PeqParams engineParams(const Values &v, double sampleRate)
 {
     PeqParams p{};
-    fillEngineBands(v.data(), p);
-    p.sampleRate = sampleRate >= 1.0 && sampleRate <= 2147483647.0 ? static_cast<int32_t>(std::lround(sampleRate))
-                                                                   : 48000;
-    p.noise = 0;
+    fillEngineParams(v.data(), sampleRate, p);
     p.oversample = v[kOversample] > 0.5f ? 1u : 0u;
     return p;
 }
