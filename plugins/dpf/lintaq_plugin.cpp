@@ -381,20 +381,25 @@ private:
     void applyBypass(float **outputs, uint32_t frames)
     {
         const float target = fValues[kBypass] > 0.5f ? 1.0f : 0.0f;
-        if (fBypassMix == 0.0f && target == 0.0f)
+        float mix = fBypassMix; // a local: the output stores could alias the member
+        if (mix == 0.0f && target == 0.0f)
             return;
-        const size_t back = fRingMask + 1 - static_cast<size_t>(fLatency[fChoice]);
+        const size_t mask = fRingMask;
+        const size_t first = fRingPos + mask + 1 - static_cast<size_t>(fLatency[fChoice]);
+        const float *ring[kChannels];
+        for (int c = 0; c < kChannels; ++c)
+            ring[c] = fRing[c].data();
         for (uint32_t i = 0; i < frames; ++i) {
-            if (fBypassMix != target)
-                fBypassMix = target > fBypassMix ? std::fmin(target, fBypassMix + kBypassStep)
-                                                 : std::fmax(target, fBypassMix - kBypassStep);
-            const size_t at = (fRingPos + i + back) & fRingMask;
+            if (mix != target)
+                mix = target > mix ? std::fmin(target, mix + kBypassStep) : std::fmax(target, mix - kBypassStep);
+            const size_t at = (first + i) & mask;
             for (int c = 0; c < kChannels; ++c) {
                 float &o = outputs[c][i];
-                const float dry = fRing[c][at];
-                o = fBypassMix == 1.0f ? dry : o + fBypassMix * (dry - o);
+                const float dry = ring[c][at];
+                o = mix == 1.0f ? dry : o + mix * (dry - o);
             }
         }
+        fBypassMix = mix;
     }
 
     float targetGain() const
@@ -504,9 +509,9 @@ private:
                 std::memcpy(next[c], outputs[c] + pos, sizeof(float) * n);
             processEngine(from, outputs, pos, n);
             processEngine(to, next, 0, n);
-            uint32_t i = 0;
-            for (; i < n && fFadeWait > 0; ++i)
-                --fFadeWait;
+            // The new path's output is not steady before fFadeWait more samples.
+            uint32_t i = fFadeWait < n ? static_cast<uint32_t>(fFadeWait) : n;
+            fFadeWait -= i;
             for (; i < n && fFadePos < kFadeLength; ++i) {
                 const float g = static_cast<float>(fFadePos + 1) / static_cast<float>(kFadeLength + 1);
                 for (int c = 0; c < kChannels; ++c) {
