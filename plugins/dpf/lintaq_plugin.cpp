@@ -30,6 +30,7 @@
 // The engine keeps running meanwhile, so leaving bypass needs no refill.
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "DistrhoPlugin.hpp"
@@ -101,10 +102,10 @@ constexpr Label kTypeLabels[] = {{LINTAQ_PEAK, "Peak"},
 constexpr Label kRouteLabels[] = {{LINTAQ_OFF, "Off"},   {LINTAQ_BOTH, "Both"}, {LINTAQ_LEFT, "Left"},
                                   {LINTAQ_RIGHT, "Right"}, {LINTAQ_MID, "Mid"}, {LINTAQ_SIDE, "Side"}};
 
-void setLabels(Parameter &p, const Label *labels, int count)
+void setLabels(Parameter &p, const Label *labels, size_t count)
 {
     ParameterEnumerationValue *v = new ParameterEnumerationValue[count];
-    for (int i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         v[i].value = static_cast<float>(labels[i].value);
         v[i].label = labels[i].text;
     }
@@ -217,12 +218,12 @@ protected:
             } else {
                 p.name = "Band " + n + " channels";
                 p.description = "Off, both channels, left, right, mid (L+R) or side (L-R).";
-                setLabels(p, kRouteLabels, 6);
+                setLabels(p, kRouteLabels, std::size(kRouteLabels));
             }
             break;
         case kType:
             p.name = "Band " + n + " type";
-            setLabels(p, kTypeLabels, 5);
+            setLabels(p, kTypeLabels, std::size(kTypeLabels));
             break;
         case kFreq:
             p.name = "Band " + n + " frequency";

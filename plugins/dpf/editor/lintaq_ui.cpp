@@ -599,12 +599,14 @@ private:
         case Control::bandNumber: toggleBand(next, kVariant, h.arg); break;
         case Control::bandType: {
             const uint32_t p = bandParam(h.arg, kType);
-            next[p] = static_cast<float>((static_cast<int>(next[p]) + dir + 5) % 5);
+            constexpr int kTypeCount = LINTAQ_LOW_PASS + 1;
+            next[p] = static_cast<float>((static_cast<int>(next[p]) + dir + kTypeCount) % kTypeCount);
             break;
         }
         case Control::bandRoute: {
             const uint32_t p = bandParam(h.arg, kEnable);
-            next[p] = static_cast<float>((static_cast<int>(next[p]) + dir + 6) % 6);
+            constexpr int kRouteCount = LINTAQ_SIDE + 1;
+            next[p] = static_cast<float>((static_cast<int>(next[p]) + dir + kRouteCount) % kRouteCount);
             break;
         }
         case Control::bandField:
