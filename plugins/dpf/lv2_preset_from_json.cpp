@@ -5,11 +5,12 @@
 //
 // usage: lintaq-lv2-preset PRESET.json OUT_DIR
 //
-// Writes OUT_DIR/lintaq-preset-NAME.lv2/. Bands fill the plugin's bands in
-// order; the rest are switched off. Frame noise is not a plugin setting and
-// is dropped; an unset oversampling means on, as in the tool. Values the
-// plugin's ranges do not hold (say a Q of 50) are held to them, with a
-// warning.
+// Writes OUT_DIR/lintaq-preset-NAME.lv2/. The preset is read by the tool's
+// own reader, so a file converts exactly when `lintaq process` takes it.
+// Bands fill the plugin's bands in order; the rest are switched off. Frame
+// noise is not a plugin setting and is dropped; an unset oversampling means
+// on, as in the tool. Values the plugin's ranges do not hold (say a Q of
+// 50) are held to them, with a warning.
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -19,14 +20,13 @@
 #include <sstream>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
+#include "errors.h"
 #include "parameters.h"
+#include "settings.h"
 
 namespace {
 
 using namespace lintaq_plugin;
-using json = nlohmann::json;
 
 struct Failure {
     std::string message;
@@ -43,40 +43,6 @@ std::string number(float x)
     return s;
 }
 
-uint32_t typeCode(const std::string &name)
-{
-    const struct {
-        const char *name;
-        uint32_t code;
-    } types[] = {{"peak", LINTAQ_PEAK},
-                 {"lowshelf", LINTAQ_LOW_SHELF},
-                 {"highshelf", LINTAQ_HIGH_SHELF},
-                 {"highpass", LINTAQ_HIGH_PASS},
-                 {"lowpass", LINTAQ_LOW_PASS}};
-    for (const auto &t : types)
-        if (name == t.name)
-            return t.code;
-    throw Failure{"unknown band type \"" + name + "\""};
-}
-
-uint32_t routeCode(const std::string &name)
-{
-    const char *names[] = {"both", "left", "right", "mid", "side"};
-    for (uint32_t i = 0; i < 5; ++i)
-        if (name == names[i])
-            return LINTAQ_BOTH + i;
-    throw Failure{"unknown channel \"" + name + "\""};
-}
-
-double numberField(const json &j, const char *key, double fallback)
-{
-    if (!j.contains(key))
-        return fallback;
-    if (!j.at(key).is_number())
-        throw Failure{std::string(key) + " must be a number"};
-    return j.at(key).get<double>();
-}
-
 // The plugin's value, held to its range with a warning.
 float held(Variant v, uint32_t p, double value)
 {
@@ -88,30 +54,23 @@ float held(Variant v, uint32_t p, double value)
 }
 
 // Every parameter's value for one plugin, from the preset.
-Values valuesFor(const json &preset, Variant v)
+Values valuesFor(const lintaq_cli::Settings &preset, Variant v)
 {
     Values x{};
     for (uint32_t i = 0; i < kParamCount; ++i)
         x[i] = paramRange(v, i).def;
-    const int mode = preset.contains("mode") ? preset.at("mode").get<int>() : kDefaultMode;
-    x[kQuality] = held(v, kQuality, mode);
-    x[kOversample] = !preset.contains("oversample") || preset.at("oversample").get<bool>() ? 1.0f : 0.0f;
-    const json &bands = preset.at("bands");
-    if (!bands.is_array() || bands.size() > LINTAQ_BANDS)
-        throw Failure{"bands must be an array of at most " + std::to_string(LINTAQ_BANDS)};
-    for (int k = 0; k < static_cast<int>(bands.size()); ++k) {
-        const json &b = bands[static_cast<size_t>(k)];
-        if (!b.is_object() || !b.contains("type") || !b.contains("freq"))
-            throw Failure{"band " + std::to_string(k + 1) + " needs a type and a freq"};
-        const uint32_t type = typeCode(b.at("type").get<std::string>());
-        const bool on = !b.contains("enabled") || b.at("enabled").get<bool>();
-        const uint32_t route = b.contains("channel") ? routeCode(b.at("channel").get<std::string>()) : uint32_t{LINTAQ_BOTH};
-        x[bandParam(k, kEnable)] = on ? (v == Variant::mono ? 1.0f : static_cast<float>(route)) : 0.0f;
-        x[bandParam(k, kType)] = static_cast<float>(type);
-        x[bandParam(k, kFreq)] = held(v, bandParam(k, kFreq), numberField(b, "freq", 1000));
-        x[bandParam(k, kGain)] = held(v, bandParam(k, kGain), numberField(b, "gain", 0));
-        const double q = numberField(b, "q", 0.7071);
-        x[bandParam(k, kQ)] = held(v, bandParam(k, kQ), q > maxQFor(type) ? maxQFor(type) : q);
+    x[kQuality] = held(v, kQuality, preset.mode);
+    x[kOversample] = preset.oversample.value_or(true) ? 1.0f : 0.0f;
+    // The tool's block gives each band's channel code (0 when switched off).
+    const PeqParams block = lintaq_cli::toParams(preset, 48000);
+    for (int k = 0; k < static_cast<int>(preset.bands.size()); ++k) {
+        const lintaq_cli::Band &b = preset.bands[static_cast<size_t>(k)];
+        const uint32_t route = block.enable[k];
+        x[bandParam(k, kEnable)] = v == Variant::mono ? (route != LINTAQ_OFF ? 1.0f : 0.0f) : static_cast<float>(route);
+        x[bandParam(k, kType)] = static_cast<float>(b.type);
+        x[bandParam(k, kFreq)] = held(v, bandParam(k, kFreq), b.freq);
+        x[bandParam(k, kGain)] = held(v, bandParam(k, kGain), b.gain);
+        x[bandParam(k, kQ)] = held(v, bandParam(k, kQ), b.q > maxQFor(b.type) ? maxQFor(b.type) : b.q);
     }
     return x;
 }
@@ -137,7 +96,7 @@ std::string slug(const std::string &name)
 }
 
 // Written beside the destination first and moved into place whole.
-void writeBundle(const json &preset, const std::filesystem::path &final, const std::string &name)
+void writeBundle(const lintaq_cli::Settings &preset, const std::filesystem::path &final, const std::string &name)
 {
     const std::filesystem::path dir = final.string() + ".partial";
     std::filesystem::remove_all(dir);
@@ -185,23 +144,20 @@ int main(int argc, char **argv)
         std::ifstream in(argv[1], std::ios::binary);
         if (!in)
             throw Failure{std::string("cannot read ") + argv[1]};
-        json preset;
-        try {
-            preset = json::parse(in);
-        } catch (const json::exception &e) {
-            throw Failure{std::string("invalid JSON: ") + e.what()};
-        }
-        if (!preset.is_object() || !preset.contains("bands"))
-            throw Failure{"not a preset: no bands"};
-        const std::string name = preset.value("name", std::filesystem::path(argv[1]).stem().string());
+        std::ostringstream text;
+        text << in.rdbuf();
+        const lintaq_cli::Settings preset = lintaq_cli::parsePreset(text.str(), std::string("\"") + argv[1] + "\"");
+        if (preset.bands.size() > LINTAQ_BANDS)
+            throw Failure{"bands must be an array of at most " + std::to_string(LINTAQ_BANDS)};
+        const std::string name = preset.name.empty() ? std::filesystem::path(argv[1]).stem().string() : preset.name;
         const std::filesystem::path dir = std::filesystem::path(argv[2]) / ("lintaq-preset-" + slug(name) + ".lv2");
         writeBundle(preset, dir, name);
         std::cout << dir.string() << "\n";
     } catch (const Failure &f) {
         std::cerr << "lintaq-lv2-preset: " << argv[1] << ": " << f.message << "\n";
         return 1;
-    } catch (const json::exception &e) {
-        std::cerr << "lintaq-lv2-preset: " << argv[1] << ": " << e.what() << "\n";
+    } catch (const lintaq_cli::CliError &e) {
+        std::cerr << "lintaq-lv2-preset: " << e.what() << "\n";
         return 1;
     } catch (const std::filesystem::filesystem_error &e) {
         std::cerr << "lintaq-lv2-preset: " << e.what() << "\n";
