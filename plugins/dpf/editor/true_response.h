@@ -86,9 +86,11 @@ bool computeTrueResponse(const TrueResponseRequest &request, const std::atomic<b
 //
 // The engine works in frames taken every 2048 samples and crossfaded, so
 // its response depends slightly on where in that hop the impulse falls.
-// `hopPhase` (0..2047) chooses it; the default, half a hop, is where the two
-// crossfaded frames weigh equally (see the closing note for how
-// little the phase matters and why this one).
+// `hopPhase` (0..2047) chooses it. A steady tone meets the average over
+// all phases; the default, half a hop, where the two crossfaded frames
+// weigh equally, stays closest to that average (within 0.14 dB for a band
+// ringing four times longer than mode 3's frame, against 0.54 dB at a hop
+// boundary). Bands that a frame holds do not depend on the phase at all.
 constexpr int kEngineHop = 2048;
 struct ImpulseResponse {
     std::vector<double> samples;
