@@ -92,7 +92,8 @@ enum {
  * q      quality factor. A Q that is not above zero (or NaN) bypasses the band.
  * enable channel assignment, see LINTAQ_OFF ... LINTAQ_SIDE.
  * type   band type code, see LINTAQ_PEAK ... LINTAQ_LOW_PASS.
- * sampleRate  host rate in Hz, a signed integer.
+ * sampleRate  host rate in Hz, a signed integer. At or below 0 every
+ *             band is bypassed (no frequency lies below the bypass limit).
  * noise       nonzero: add a tiny noise (|e| <= 3.3e-16) to every frame
  *             before filtering, which keeps silent input off exact zero
  *             and so away from slow subnormal arithmetic.
@@ -248,7 +249,7 @@ LINTAQ_API int LintaqGetVersion(void);
 
 /**
  * Equalises a mono block in place: n samples read and overwritten, any n
- * from 0 up. Output lags input by LintaqGetLatency samples; blocks of any
+ * from 0 up. samples must hold n floats; it may be NULL only when n is 0. Output lags input by LintaqGetLatency samples; blocks of any
  * sizes give the same output stream as one long block. Settings given to
  * LintaqSetPar since the last call take effect first (also when n is 0).
  *
@@ -265,7 +266,8 @@ LINTAQ_API void LintaqProc(PeqInstance *inst, float *samples, int n);
 
 /**
  * Equalises a stereo block in place: left and right, count samples each,
- * in two different arrays that do not overlap. (Given the same array
+ * in two different arrays that do not overlap (either may be NULL only
+ * when count is 0). (Given the same array
  * twice, the call stays within it, but what it holds afterwards is
  * unspecified.) Each band acts on the channels its enable code chooses
  * (both, left, right, mid or side). Latency, block-size freedom and timing
@@ -280,9 +282,14 @@ LINTAQ_API void LintaqProcST(PeqInstance *inst, float *left, float *right, int c
 
 /**
  * Builds a response grid of n points from fmin to fmax Hz (logarithmic),
- * for the rate and oversampling setting in params. Points at or beyond
- * 0.45351 x the filtering rate are not counted (pointCount may be less
- * than n). Rebuild the grid when sampleRate or oversample change.
+ * for the rate and oversampling setting in params. Points near Nyquist are
+ * not counted: pointCount is the number of leading points i whose next
+ * point, fmin x ratio^(i+1), does not exceed 0.45351 x the filtering rate
+ * (so it may be less than n, even when fmax lies below that limit). A grid
+ * whose second point lies beyond the limit, or for a sampleRate at or
+ * below 0, has no points. With fmin above fmax the points run downwards.
+ * Rebuild the grid when sampleRate or oversample change. Only the rate
+ * and oversample words of params are read.
  *
  * Returns NULL when params is NULL, n < 2, fmin or fmax is not a finite
  * number above zero, or memory runs out. Free with ExitPeqGraph.
