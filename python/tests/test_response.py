@@ -1,5 +1,6 @@
-"""response() against worked figures of the analog prototypes, and
-measured_response() against response() where the two must agree."""
+"""response() on its grids and views, and measured_response() against
+response() where the two must agree (the curves' own figures are the
+library's tests)."""
 
 import ctypes
 
@@ -9,25 +10,10 @@ import pytest
 import lintaq
 from conftest import SMILE
 
-OCTAVES = [125 * 2 ** i for i in range(7)]  # 125 Hz .. 8 kHz
-WORKED = [  # band at 1 kHz, 48 kHz, no oversampling; dB at OCTAVES
-    (lintaq.Peak(1000, gain=6, q=1), [0.200, 0.782, 2.822, 6.000, 2.806, 0.752, 0.166]),
-    (lintaq.Peak(1000, gain=-6, q=1), [-0.200, -0.782, -2.822, -6.000, -2.806, -0.752, -0.166]),
-    (lintaq.LowShelf(1000, gain=12), [11.996, 11.938, 11.106, 6.000, 0.884, 0.058, 0.003]),
-    (lintaq.HighShelf(1000, gain=12), [0.004, 0.062, 0.894, 6.000, 11.116, 11.942, 11.997]),
-    (lintaq.HighPass(1000), [-72.298, -48.245, -24.644, -6.021, -0.518, -0.031, -0.001]),
-    (lintaq.LowPass(1000), [-0.002, -0.034, -0.524, -6.021, -24.750, -48.953, -75.594]),
-]
-
-
-@pytest.mark.parametrize("band, db", WORKED, ids=[repr(b) for b, _ in WORKED])
-def test_drawn_band_matches_worked_figures(band, db):
-    r = lintaq.response([band], 48000, OCTAVES, oversample=False)
-    np.testing.assert_allclose(r.bands[0], db, atol=0.0015)
-    assert np.array_equal(r.total, r.bands[0])
-
 
 def test_default_grid_and_explicit_frequencies_give_the_same_values():
+    bell = lintaq.response([lintaq.Peak(1000, gain=6, q=1)], 48000, [1000, 2000], oversample=False)
+    np.testing.assert_allclose(bell.total, [6.0, 2.806], atol=0.0015)  # centre, and an octave above
     grid = lintaq.response(SMILE, 44100)
     assert grid.freqs[0] == 20 and grid.freqs[-1] == pytest.approx(20000, rel=1e-4)
     explicit = lintaq.response(SMILE, 44100, grid.freqs)
