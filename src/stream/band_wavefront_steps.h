@@ -13,11 +13,6 @@
 namespace lintaq::simd {
 namespace {
 
-// The vector count (and, where results shift along the lanes, the number
-// of interleaved chains) are compile-time constants so that states,
-// coefficients and recent outputs live in registers. O is Ops, made a
-// template parameter so that the routing branch not taken is never
-// instantiated.
 // The outputs of the last kWavefrontSkew steps are a ring of as many
 // slots: the slot a step reads (its predecessors' results kSkew steps ago)
 // is the slot it then writes, so nothing moves between steps. The steps are
