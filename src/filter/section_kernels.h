@@ -94,7 +94,7 @@ struct BiquadKernel {
 // state has reached `reached`: a peak's flushed, any non-finite value reset.
 inline void storeCarriedState(const PeqBandState &band, const double *reached, double *stored)
 {
-    if (band.bandType == 0)
+    if (usesPeakSection(band))
         PeakKernel(band, reached[0], reached[1]).save(stored);
     else
         BiquadKernel(band, reached[0], reached[1]).save(stored);

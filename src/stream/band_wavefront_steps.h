@@ -13,11 +13,6 @@
 namespace lintaq::simd {
 namespace {
 
-// The vector count (and, where results shift along the lanes, the number
-// of interleaved chains) are compile-time constants so that states,
-// coefficients and recent outputs live in registers. O is Ops, made a
-// template parameter so that the routing branch not taken is never
-// instantiated.
 // The outputs of the last kWavefrontSkew steps are a ring of as many
 // slots: the slot a step reads (its predecessors' results kSkew steps ago)
 // is the slot it then writes, so nothing moves between steps. The steps are
@@ -76,21 +71,55 @@ LINTAQ_UNROLL
     const int frameLength = plan.frameLength;
     const int stride = plan.stride;
 
+    // One vector's sections for one step: input xf, result returned, state kept.
+    auto section = [&](int t, int j, Vf xf) __attribute__((always_inline)) {
+        const Vd x = O::toDouble(xf);
+        Vd na = r.a[j], nb = r.b[j];
+        Vf y;
+        switch (r.kind[j]) {
+        case peakKind:
+            y = peakLanes<O>(xf, x, na, nb, r.c[j], r.d[j], r.h[j]);
+            break;
+        case biquadKind:
+            y = biquadLanes<O>(x, na, nb, r.fb1[j], r.fb2[j], r.ff0[j], r.ff1[j], r.ff2[j]);
+            break;
+        case mixedKind: {
+            Vd pa = r.a[j], pb = r.b[j];
+            const Vf py = peakLanes<O>(xf, x, pa, pb, r.c[j], r.d[j], r.h[j]);
+            y = biquadLanes<O>(x, na, nb, r.fb1[j], r.fb2[j], r.ff0[j], r.ff1[j], r.ff2[j]);
+            y = O::selectFloat(r.peakMask[j], py, y);
+            na = O::select(r.peakMask[j], pa, na);
+            nb = O::select(r.peakMask[j], pb, nb);
+            break;
+        }
+        default:
+            y = xf;
+            break;
+        }
+        if constexpr (Starting) {
+            const auto active = O::lessEqual(r.skewedIndex[j], O::set1(static_cast<double>(t)));
+            na = O::select(active, na, r.a[j]);
+            nb = O::select(active, nb, r.b[j]);
+        }
+        r.a[j] = na;
+        r.b[j] = nb;
+        return y;
+    };
+
     // One step, reading and then writing ring slot `slot`.
     auto step = [&](int t, Vf(&slot)[D]) __attribute__((always_inline)) {
-        float in[kMaxChains] = {0.0f, 0.0f};
-        if (t < frameLength)
-            for (int ch = 0; ch < chains; ++ch)
-                in[ch] = plan.samples[ch][stride * t];
         // Each lane takes the result its band's predecessor produced
         // kSkew steps ago; a chain's first band takes the new sample.
-        const Vf *older = slot;
-        Vf xf[D];
         if constexpr (O::permutes) {
+            float in[kMaxChains] = {0.0f, 0.0f};
+            if (t < frameLength)
+                for (int ch = 0; ch < chains; ++ch)
+                    in[ch] = plan.samples[ch][stride * t];
             // Results 0..23 and the new samples (lanes 24, 25) as 32
             // float lanes; one permutation serves two vectors.
-            const auto low = O::join(older[0], D > 1 ? older[1] : older[0]);
-            const auto high = O::join(D > 2 ? older[2] : older[0], O::pair(in[0], in[1]));
+            Vf xf[D];
+            const auto low = O::join(slot[0], D > 1 ? slot[1] : slot[0]);
+            const auto high = O::join(D > 2 ? slot[2] : slot[0], O::pair(in[0], in[1]));
 LINTAQ_UNROLL
             for (int j = 0; j < D; j += 2) {
                 const auto routed = O::route(low, high, source[j / 2]);
@@ -98,52 +127,22 @@ LINTAQ_UNROLL
                 if (j + 1 < D)
                     xf[j + 1] = O::highHalf(routed);
             }
+LINTAQ_UNROLL
+            for (int j = 0; j < D; ++j)
+                slot[j] = section(t, j, xf[j]);
         } else {
             // The new samples enter at the top of a vector shifted in front
-            // of the first.
-            const Vf fresh = Chains == 1 ? O::set1Float(in[0]) : O::pairAtTop(in[0], in[1]);
+            // of the first. From the last vector down, so that each vector
+            // still finds the older results of the one below it.
+            const bool fresh = t < frameLength;
+            const float first = fresh ? plan.samples[0][stride * t] : 0.0f;
+            const float second = Chains == 2 && fresh ? plan.samples[1][stride * t] : 0.0f;
 LINTAQ_UNROLL
-            for (int j = 0; j < D; ++j) {
-                const Vf below = j == 0 ? fresh : older[j - 1];
-                if constexpr (Chains == 1)
-                    xf[j] = O::shiftIn(below, older[j]);
-                else
-                    xf[j] = O::shiftInTwo(below, older[j]);
+            for (int j = D - 1; j >= 0; --j) {
+                const Vf below = j > 0 ? slot[j - 1] : Chains == 1 ? O::set1Float(first) : O::pairAtTop(first, second);
+                const Vf xf = Chains == 1 ? O::shiftIn(below, slot[j]) : O::shiftInTwo(below, slot[j]);
+                slot[j] = section(t, j, xf);
             }
-        }
-LINTAQ_UNROLL
-        for (int j = 0; j < D; ++j) {
-            const Vd x = O::toDouble(xf[j]);
-            Vd na = r.a[j], nb = r.b[j];
-            Vf y;
-            switch (r.kind[j]) {
-            case peakKind:
-                y = peakLanes<O>(xf[j], x, na, nb, r.c[j], r.d[j], r.h[j]);
-                break;
-            case biquadKind:
-                y = biquadLanes<O>(x, na, nb, r.fb1[j], r.fb2[j], r.ff0[j], r.ff1[j], r.ff2[j]);
-                break;
-            case mixedKind: {
-                Vd pa = r.a[j], pb = r.b[j];
-                const Vf py = peakLanes<O>(xf[j], x, pa, pb, r.c[j], r.d[j], r.h[j]);
-                y = biquadLanes<O>(x, na, nb, r.fb1[j], r.fb2[j], r.ff0[j], r.ff1[j], r.ff2[j]);
-                y = O::selectFloat(r.peakMask[j], py, y);
-                na = O::select(r.peakMask[j], pa, na);
-                nb = O::select(r.peakMask[j], pb, nb);
-                break;
-            }
-            default:
-                y = xf[j];
-                break;
-            }
-            if constexpr (Starting) {
-                const auto active = O::lessEqual(r.skewedIndex[j], O::set1(static_cast<double>(t)));
-                na = O::select(active, na, r.a[j]);
-                nb = O::select(active, nb, r.b[j]);
-            }
-            r.a[j] = na;
-            r.b[j] = nb;
-            slot[j] = y;
         }
         // Each chain's last band finishes its sample lag steps behind.
         for (int ch = 0; ch < chains; ++ch) {
