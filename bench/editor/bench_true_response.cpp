@@ -24,7 +24,7 @@
 
 namespace {
 
-using lintaq_editor::TrueResponseRequest;
+using lintaq_response::TrueResponseRequest;
 using true_response_test::Band;
 using true_response_test::graphFrequencies;
 using true_response_test::paramsOf;
@@ -64,10 +64,10 @@ void timeModes(int runs)
         for (int mode = 0; mode < 4; ++mode) {
             req.mode = mode;
             const auto t0 = std::chrono::steady_clock::now();
-            const auto res = lintaq_editor::computeTrueResponse(req);
+            const auto res = lintaq_response::computeTrueResponse(req);
             const auto t1 = std::chrono::steady_clock::now();
-            lintaq_editor::ImpulseResponse ir;
-            lintaq_editor::measureImpulseResponse(req, never, ir);
+            lintaq_response::ImpulseResponse ir;
+            lintaq_response::measureImpulseResponse(req, never, ir);
             const auto t2 = std::chrono::steady_clock::now();
             if (res.magnitudeDb.size() != req.frequencies.size()) std::abort();
             ms[mode].push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
@@ -118,7 +118,7 @@ void departures()
         std::printf("%-42s", c.name);
         for (int mode = 0; mode < 4; ++mode) {
             req.mode = mode;
-            const auto res = lintaq_editor::computeTrueResponse(req);
+            const auto res = lintaq_response::computeTrueResponse(req);
             double worst = 0, at = 0;
             for (int i = 0; i < count; ++i) {
                 const double d = res.magnitudeDb[i] - ideal[i];
@@ -138,8 +138,8 @@ void departures()
 void workerLatency(int runs)
 {
     TrueResponseRequest req = twelveBandRequest();
-    const auto waitFor = [](lintaq_editor::TrueResponseWorker &w, uint64_t generation) {
-        lintaq_editor::TrueResponse out;
+    const auto waitFor = [](lintaq_response::TrueResponseWorker &w, uint64_t generation) {
+        lintaq_response::TrueResponse out;
         for (;;) {
             if (w.takeResult(out) && out.generation == generation) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -150,7 +150,7 @@ void workerLatency(int runs)
     for (int mode : {0, 3}) {
         req.mode = mode;
         std::vector<double> single, drag;
-        lintaq_editor::TrueResponseWorker worker;
+        lintaq_response::TrueResponseWorker worker;
         for (int r = 0; r < runs; ++r) {
             req.params.gain[5] = float(r % 7);
             auto t0 = std::chrono::steady_clock::now();
@@ -198,12 +198,12 @@ void hopPositions()
         req.mode = c.mode;
         req.channels = 1;
         req.frequencies = graphFrequencies(400, 20, 20000);
-        std::vector<lintaq_editor::ImpulseResponse> each;
-        const lintaq_editor::ImpulseResponse mean = true_response_test::meanOverHop(req, kPositions, each);
+        std::vector<lintaq_response::ImpulseResponse> each;
+        const lintaq_response::ImpulseResponse mean = true_response_test::meanOverHop(req, kPositions, each);
         std::vector<std::vector<float>> db(kPositions);
-        for (int p = 0; p < kPositions; ++p) lintaq_editor::spectrumDb(each[p], req.frequencies, never, db[p]);
+        for (int p = 0; p < kPositions; ++p) lintaq_response::spectrumDb(each[p], req.frequencies, never, db[p]);
         std::vector<float> meanDb;
-        lintaq_editor::spectrumDb(mean, req.frequencies, never, meanDb);
+        lintaq_response::spectrumDb(mean, req.frequencies, never, meanDb);
         double spread = 0, half = 0, start = 0, worst = 0;
         for (std::size_t i = 0; i < meanDb.size(); ++i) {
             double lo = 1e9, hi = -1e9;

@@ -19,6 +19,7 @@
 int main(int argc, char **argv)
 {
     using namespace lintaq_editor;
+    using namespace lintaq_response;
     using namespace lintaq_plugin;
     const int changes = argc > 1 ? std::atoi(argv[1]) : 20;
     const std::vector<float> freqs = lintaq_grid::gridFrequencies(480, kViewMinHz, kViewMaxHz);

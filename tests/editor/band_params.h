@@ -52,19 +52,19 @@ inline std::vector<float> graphFrequencies(int n, float fmin, float fmax)
 // The mean of the impulse responses with the impulse at `positions`
 // evenly spaced places in the engine's hop, aligned on the impulse: what a
 // steady tone meets. `each` receives every response measured.
-inline lintaq_editor::ImpulseResponse meanOverHop(const lintaq_editor::TrueResponseRequest &req, int positions,
-                                                  std::vector<lintaq_editor::ImpulseResponse> &each)
+inline lintaq_response::ImpulseResponse meanOverHop(const lintaq_response::TrueResponseRequest &req, int positions,
+                                                  std::vector<lintaq_response::ImpulseResponse> &each)
 {
     const std::atomic<bool> never{false};
     each.assign(static_cast<std::size_t>(positions), {});
     std::size_t before = 0, after = 0;
     for (int p = 0; p < positions; ++p) {
-        lintaq_editor::ImpulseResponse &ir = each[static_cast<std::size_t>(p)];
-        lintaq_editor::measureImpulseResponse(req, never, ir, p * lintaq_editor::kEngineHop / positions);
+        lintaq_response::ImpulseResponse &ir = each[static_cast<std::size_t>(p)];
+        lintaq_response::measureImpulseResponse(req, never, ir, p * lintaq_response::kEngineHop / positions);
         before = std::max(before, ir.centre);
         after = std::max(after, ir.samples.size() - ir.centre);
     }
-    lintaq_editor::ImpulseResponse mean;
+    lintaq_response::ImpulseResponse mean;
     mean.samples.assign(before + after, 0.0);
     mean.centre = before;
     mean.sampleRate = req.params.sampleRate;

@@ -15,10 +15,10 @@
 
 namespace {
 
-using lintaq_editor::computeTrueResponse;
-using lintaq_editor::TrueResponse;
-using lintaq_editor::TrueResponseRequest;
-using lintaq_editor::TrueResponseWorker;
+using lintaq_response::computeTrueResponse;
+using lintaq_response::TrueResponse;
+using lintaq_response::TrueResponseRequest;
+using lintaq_response::TrueResponseWorker;
 using true_response_test::Band;
 using true_response_test::graphFrequencies;
 using true_response_test::paramsOf;
@@ -86,12 +86,12 @@ TEST(TrueResponse, OrdinaryBandsAreTheirDesignedCurves)
     }
 }
 
-// The issue's measurements of where the picture and the sound part,
-// reproduced in sign and size against the graph's own (one-section)
-// curve. The first two are the same in every mode (the bench prints all
-// four): they come from the two half-gain passes narrowing strong bells,
-// not from frames; mode 2 is used. The last two need no band at all.
-TEST(TrueResponse, ReproducesTheIssuesMeasuredDepartures)
+// Where the picture and the sound part, as measured when the editor was
+// designed, in sign and size against the graph's own (one-section) curve.
+// The two bells depart alike in every mode (the bench prints all four):
+// the two half-gain passes narrow strong bells, the frames play no part;
+// mode 2 is used. The band near the top needs oversampling off.
+TEST(TrueResponse, DepartsFromTheGraphWhereStrongBellsAndTheTopBandDo)
 {
     const struct {
         const char *name;
@@ -166,15 +166,15 @@ TEST(TrueResponse, HalfAHopInIsCloseToTheAverageOverTheHop)
     const TrueResponseRequest req =
         requestOf({{LINTAQ_PEAK, 30, 15, 20}}, 48000, true, 3, graphFrequencies(100, 20, 200));
     const std::atomic<bool> never{false};
-    std::vector<lintaq_editor::ImpulseResponse> each;
-    const lintaq_editor::ImpulseResponse mean = true_response_test::meanOverHop(req, 16, each);
-    const lintaq_editor::ImpulseResponse &atBoundary = each[0];
-    lintaq_editor::ImpulseResponse halfway;
-    ASSERT_TRUE(lintaq_editor::measureImpulseResponse(req, never, halfway));
+    std::vector<lintaq_response::ImpulseResponse> each;
+    const lintaq_response::ImpulseResponse mean = true_response_test::meanOverHop(req, 16, each);
+    const lintaq_response::ImpulseResponse &atBoundary = each[0];
+    lintaq_response::ImpulseResponse halfway;
+    ASSERT_TRUE(lintaq_response::measureImpulseResponse(req, never, halfway));
     std::vector<float> meanDb, boundaryDb, halfwayDb;
-    lintaq_editor::spectrumDb(mean, req.frequencies, never, meanDb);
-    lintaq_editor::spectrumDb(atBoundary, req.frequencies, never, boundaryDb);
-    lintaq_editor::spectrumDb(halfway, req.frequencies, never, halfwayDb);
+    lintaq_response::spectrumDb(mean, req.frequencies, never, meanDb);
+    lintaq_response::spectrumDb(atBoundary, req.frequencies, never, boundaryDb);
+    lintaq_response::spectrumDb(halfway, req.frequencies, never, halfwayDb);
     double halfwayOff = 0, boundaryOff = 0;
     for (std::size_t i = 0; i < meanDb.size(); ++i) {
         halfwayOff = std::max(halfwayOff, double(std::fabs(halfwayDb[i] - meanDb[i])));

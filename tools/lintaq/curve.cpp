@@ -90,12 +90,12 @@ std::vector<View> chooseViews(const Settings &s, const std::string &channel)
 std::vector<float> measureResponse(const Settings &s, int rate, const std::vector<bool> &include,
                                    const std::vector<float> &freqs)
 {
-    lintaq_editor::TrueResponseRequest req;
+    lintaq_response::TrueResponseRequest req;
     req.params = toParams(s, rate, &include);
     req.mode = s.mode;
     req.channels = 1;
     req.frequencies = freqs;
-    const lintaq_editor::TrueResponse got = lintaq_editor::computeTrueResponse(req);
+    const lintaq_response::TrueResponse got = lintaq_response::computeTrueResponse(req);
     // Every grid point lies below half the rate, so a NaN means no engine.
     if (std::any_of(got.magnitudeDb.begin(), got.magnitudeDb.end(), [](float v) { return std::isnan(v); }))
         throw ioError("out of memory creating the equaliser");

@@ -33,6 +33,7 @@ namespace {
 
 using namespace lintaq_plugin;
 using namespace lintaq_editor;
+using namespace lintaq_response;
 
 constexpr Variant kVariant = DISTRHO_PLUGIN_NUM_INPUTS == 2 ? Variant::stereo : Variant::mono;
 constexpr int kCurvePoints = 480;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-namespace lintaq_editor {
+namespace lintaq_response {
 namespace {
 
 constexpr int kHop = kEngineHop;
@@ -293,4 +293,4 @@ void TrueResponseWorker::run()
     }
 }
 
-}  // namespace lintaq_editor
+}  // namespace lintaq_response

@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-namespace lintaq_editor {
+namespace lintaq_response {
 
 struct TrueResponseRequest {
     // As the plugin hands it to LintaqSetPar (sampleRate = the host rate).
@@ -144,4 +144,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace lintaq_editor
+}  // namespace lintaq_response

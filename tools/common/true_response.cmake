@@ -1,5 +1,5 @@
 # The engine's true response for the plugin's editor and the command-line
-# tool's `curve --measured` (plugins/dpf/editor/true_response.h). Included
+# tool's `curve --measured` (tools/common/true_response.h). Included
 # from tools/ and plugins/; whichever comes first defines the target.
 #
 # The library does not link an engine itself: the plugins link
