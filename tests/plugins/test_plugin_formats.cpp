@@ -237,44 +237,46 @@ TYPED_TEST(PluginFormat, OutputEqualsTheLibrarysBitForBit)
         }
 }
 
-// Settings made before activation (even load on) and switched to while
-// running (even load off, from the defaults) must both move the reported
-// latency and where an impulse comes out.
+// Settings made before activation and switched to while running (from the
+// defaults) must both move the reported latency and where an impulse comes
+// out.
 TYPED_TEST(PluginFormat, ImpulsePeaksAtTheReportedLatencyInEveryMode)
 {
     for (int mode = 0; mode < kModeCount; ++mode)
-        for (bool evenLoad : {false, true}) {
-            SCOPED_TRACE("mode " + std::to_string(mode) + (evenLoad ? ", even load" : ""));
-            const int rate = mode % 2 ? 44100 : 48000;
-            const int want = modeLatency(mode, evenLoad);
-            TypeParam p(Variant::stereo, rate);
-            ASSERT_TRUE(p.ok());
-            Values x = defaults(Variant::stereo);
-            x[kQuality] = static_cast<float>(mode);
-            x[kEvenLoad] = evenLoad ? 1.0f : 0.0f;
-            x[bandParam(4, kEnable)] = LINTAQ_BOTH; // a gentle bell keeps the peak where it is
-            x[bandParam(4, kGain)] = 3;
-            if (evenLoad) {
-                p.setAll(x);
-                ASSERT_TRUE(p.activate());
-                if (TypeParam::kLatencyKnownAtActivation) {
-                    EXPECT_EQ(p.latency(), want) << "at activation";
+        for (bool evenLoad : {false, true})
+            for (bool whileRunning : {false, true}) {
+                SCOPED_TRACE("mode " + std::to_string(mode) + (evenLoad ? ", even load" : "") +
+                             (whileRunning ? ", switched while running" : ""));
+                const int rate = mode % 2 ? 44100 : 48000;
+                const int want = modeLatency(mode, evenLoad);
+                TypeParam p(Variant::stereo, rate);
+                ASSERT_TRUE(p.ok());
+                Values x = defaults(Variant::stereo);
+                x[kQuality] = static_cast<float>(mode);
+                x[kEvenLoad] = evenLoad ? 1.0f : 0.0f;
+                x[bandParam(4, kEnable)] = LINTAQ_BOTH; // a gentle bell keeps the peak where it is
+                x[bandParam(4, kGain)] = 3;
+                if (whileRunning) {
+                    ASSERT_TRUE(p.activate());
+                    Channels warm = testSignal(2, 1000, 0, rate); // below the impulse that follows
+                    p.process(warm, 500);
+                    p.setAll(x);
+                } else {
+                    p.setAll(x);
+                    ASSERT_TRUE(p.activate());
+                    if (TypeParam::kLatencyKnownAtActivation) {
+                        EXPECT_EQ(p.latency(), want) << "at activation";
+                    }
                 }
-            } else {
-                ASSERT_TRUE(p.activate());
-                Channels warm = impulse(2, 1000, 0);
-                p.process(warm, 500);
-                p.setAll(x);
+                Channels io = impulse(2, static_cast<size_t>(want) + 3000, 0);
+                p.process(io, 512);
+                EXPECT_EQ(p.latency(), want);
+                if (evenLoad) {
+                    EXPECT_EQ(want, modeLatency(mode, false) + 2048);
+                }
+                EXPECT_EQ(peakIndex(io[0]), static_cast<size_t>(want));
+                EXPECT_EQ(peakIndex(io[1]), static_cast<size_t>(want));
             }
-            Channels io = impulse(2, static_cast<size_t>(want) + 3000, 0);
-            p.process(io, 512);
-            EXPECT_EQ(p.latency(), want);
-            if (evenLoad) {
-                EXPECT_EQ(want, modeLatency(mode, false) + 2048);
-            }
-            EXPECT_EQ(peakIndex(io[0]), static_cast<size_t>(want));
-            EXPECT_EQ(peakIndex(io[1]), static_cast<size_t>(want));
-        }
 }
 
 TYPED_TEST(PluginFormat, SavedStateRestoresEveryParameterAndTheOutput)
