@@ -1,7 +1,7 @@
 // The LV2 bundles through liblilv: the Turtle DPF generates against the
 // parameter table and the earlier plugin's URIs and symbols (saved sessions
-// rely on them), the schemas, the output against the library's, bad
-// control values, state, factory presets and real-time safety.
+// rely on them), the schemas, bad control values, factory presets and
+// real-time safety. What every format must do is in test_plugin_formats.cpp.
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -161,29 +161,6 @@ TEST(Lv2Bundle, TurtleValidatesAgainstTheLv2Schemas)
     }
 }
 
-TEST(Lv2Plugin, OutputEqualsTheLibrarysBitForBitAndTheLatencyIsReported)
-{
-    for (Variant v : kBoth)
-        for (int rate : {44100, 48000}) {
-            Lv2Instance p(v, rate);
-            ASSERT_TRUE(p.ok());
-            const Values x = busy(v, 3);
-            p.setAll(x);
-            const Channels in = testSignal(channelsOf(v), static_cast<size_t>(modeLatency(3)) + 9000, 50, rate);
-            Channels io = in;
-            p.process(io, 1000 - 3);
-            expectSameBits(io, libraryOutput(x, rate, in), "busy setting");
-            EXPECT_EQ(p.latency(), static_cast<float>(modeLatency(3)));
-
-            Values flat = defaults(v);
-            flat[kQuality] = 3;
-            p.setAll(flat);
-            Channels imp = impulse(channelsOf(v), static_cast<size_t>(modeLatency(3)) + 1000, 0);
-            p.process(imp, 512);
-            EXPECT_EQ(peakIndex(imp[0]), static_cast<size_t>(modeLatency(3)));
-        }
-}
-
 // Hostile values as hosts may write them to a control port, and what the
 // engine must see instead: NaN takes the default, the rest is held to the
 // range, enumerations round to the nearest, toggles are on above the middle.
@@ -220,62 +197,6 @@ TEST(Lv2Plugin, HostileControlValuesAreHeldToTheirRanges)
     Channels io = in;
     p.process(io, 2048);
     expectSameBits(io, libraryOutput(tamed, 48000, in), "hostile controls");
-}
-
-TEST(Lv2Plugin, HostBypassPassesTheInputDelayedByTheLatency)
-{
-    for (Variant v : kBoth) {
-        Lv2Instance p(v, 44100);
-        ASSERT_TRUE(p.ok());
-        Values x = busy(v, 3);
-        x[kBypass] = 1; // lv2_enabled 0
-        p.setAll(x);
-        const Channels in = testSignal(channelsOf(v), static_cast<size_t>(modeLatency(3)) + 3000, 0, 44100);
-        Channels io = in;
-        p.process(io, 700);
-        expectSameBits(io, delayed(in, static_cast<size_t>(modeLatency(3))), "bypassed");
-    }
-}
-
-TEST(Lv2Plugin, SavedStateRestoresTheOutput)
-{
-    for (Variant v : kBoth) {
-        const Values x = busy(v, 3);
-        LilvState *state = nullptr;
-        {
-            Lv2Instance a(v, 48000);
-            ASSERT_TRUE(a.ok());
-            a.setAll(x);
-            Channels warm = testSignal(channelsOf(v), 256, 0, 48000);
-            a.process(warm, 256);
-            state = lilv_state_new_from_instance(
-                a.plugin(), a.instance(), &urids().map_, nullptr, nullptr, nullptr, nullptr,
-                [](const char *symbol, void *data, uint32_t *size, uint32_t *type) -> const void * {
-                    auto *self = static_cast<Lv2Instance *>(data);
-                    const int i = self->portIndex(symbol);
-                    *size = sizeof(float);
-                    *type = urids().id(LV2_ATOM__Float);
-                    return &self->values()[static_cast<size_t>(i)];
-                },
-                &a, 0, nullptr);
-            ASSERT_NE(state, nullptr);
-        }
-        Lv2Instance b(v, 48000);
-        ASSERT_TRUE(b.ok());
-        lilv_state_restore(
-            state, b.instance(),
-            [](const char *symbol, void *data, const void *value, uint32_t size, uint32_t type) {
-                auto *self = static_cast<Lv2Instance *>(data);
-                if (size == sizeof(float) && type == urids().id(LV2_ATOM__Float))
-                    std::memcpy(&self->control(symbol), value, sizeof(float));
-            },
-            &b, 0, nullptr);
-        lilv_state_free(state);
-        const Channels in = testSignal(channelsOf(v), static_cast<size_t>(modeLatency(3)) + 5000, 7, 48000);
-        Channels io = in;
-        b.process(io, 1024);
-        expectSameBits(io, libraryOutput(x, 48000, in), "restored state");
-    }
 }
 
 TEST(Lv2Plugin, FactoryPresetsCarryTheirSettings)
