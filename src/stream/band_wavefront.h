@@ -1,9 +1,11 @@
 // A cascade of bands run as a wavefront across vector lanes. Each lane is
-// one band of one signal (a chain): at step t, band k of every chain works
-// on sample t - kSkew*k, so all bands and both signals of a stereo stage
-// advance together, one vector operation moving many recursions by one
-// sample. A band's input is the output the band before it produced kSkew
-// steps earlier, which leaves time for that result to arrive.
+// one position of one signal (a chain): at step t, position p of every
+// chain works on sample t - kSkew*p, so all bands and both signals of a
+// stereo stage advance together, one vector operation moving many
+// recursions by one sample. A position's input is the output the position
+// before it produced kSkew steps earlier, which leaves time for that
+// result to arrive. Band k sits at position k, or further up where lanes
+// that pass their input on let bands of one kind share a vector.
 //
 // Every lane performs the scalar section's operations in order, so the
 // result equals running the bands one after another (runCascadeReference),
@@ -49,7 +51,8 @@ struct WaveRun {
     alignas(64) simd::LaneState state;
     void (*laneSteps)(const simd::LanePlan &, simd::LaneState &, int, int, bool); // the set's
     HandOver handOver;
-    int t, settled, end, handOverAt, handedOver, longest;
+    int t, settled, end, handOverAt;
+    int handedOver, positions; // lane positions whose states are handed over, of all of them
 };
 
 void startWave(WaveRun &run, const CascadeChain *chains, int chainCount, int length, Direction direction,
@@ -61,5 +64,8 @@ bool continueWave(WaveRun &run, const CascadeChain *chains, int maxSteps);
 
 // Vectors moved per step of a wavefront over these chains: the cost of a step.
 int waveVectors(const CascadeChain *chains, int chainCount, KernelSet set);
+
+// Steps a wavefront over these chains takes for `length` samples.
+int waveSteps(const CascadeChain *chains, int chainCount, int length, KernelSet set);
 
 } // namespace lintaq

@@ -24,7 +24,7 @@ struct StepRegisters {
     Vd a[D], b[D];
     Vf ring[kWavefrontSkew][D];
     Vd c[D], d[D], h[D], fb1[D], fb2[D], ff0[D], ff1[D], ff2[D], skewedIndex[D];
-    typename O::Mask peakMask[D];
+    typename O::Mask peakMask[D], passMask[D];
     LaneKind kind[D];
 };
 
@@ -33,7 +33,7 @@ struct StepRegisters {
 // coefficients and recent outputs live in registers. O is Ops, made a
 // template parameter so that the routing branch not taken is never
 // instantiated.
-template <int D, int Chains, bool Starting, class O = Ops>
+template <int D, int Chains, bool Starting, bool Passing, class O = Ops>
 void runSteps(const LanePlan &plan, LaneState &state, int from, int to)
 {
     using Vf = typename O::Vf;
@@ -52,6 +52,8 @@ LINTAQ_UNROLL
         r.ff0[j] = O::load(plan.ff0 + lane), r.ff1[j] = O::load(plan.ff1 + lane), r.ff2[j] = O::load(plan.ff2 + lane);
         r.skewedIndex[j] = O::load(plan.skewedIndex + lane);
         r.peakMask[j] = O::lessEqual(O::set1(0.5), O::load(plan.peakLane + lane));
+        if constexpr (Passing)
+            r.passMask[j] = O::lessEqual(O::set1(0.5), O::load(plan.passLane + lane));
         r.kind[j] = plan.kind[j];
     }
     [[maybe_unused]] typename O::Index source[(D + 1) / 2];
@@ -64,7 +66,7 @@ LINTAQ_UNROLL
     // Where each chain's last band sits, and how far its output trails.
     int lag[kMaxChains], lastVector[kMaxChains], lastLane[kMaxChains];
     for (int ch = 0; ch < chains; ++ch) {
-        lag[ch] = kWavefrontSkew * (plan.count[ch] - 1);
+        lag[ch] = plan.lag[ch];
         lastVector[ch] = plan.lastLane[ch] / W;
         lastLane[ch] = plan.lastLane[ch] % W;
     }
@@ -94,6 +96,15 @@ LINTAQ_UNROLL
         }
         default:
             y = xf;
+            // Kept out of the loops of plans without passing lanes: their
+            // masks alone cost registers the other vectors need.
+            if constexpr (Passing) {
+                if (r.kind[j] == peakPassingKind)
+                    y = O::selectFloat(r.passMask[j], xf, peakLanes<O>(xf, x, na, nb, r.c[j], r.d[j], r.h[j]));
+                else if (r.kind[j] == biquadPassingKind)
+                    y = O::selectFloat(r.passMask[j], xf,
+                                       biquadLanes<O>(x, na, nb, r.fb1[j], r.fb2[j], r.ff0[j], r.ff1[j], r.ff2[j]));
+            }
             break;
         }
         if constexpr (Starting) {
@@ -184,23 +195,27 @@ LINTAQ_UNROLL
 template <int D, int Chains>
 void runStepsFor(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
 {
+    constexpr bool canPass = lanesCanPass(W, Ops::permutes);
+    // The few starting steps of any plan share one loop.
     if (starting)
-        runSteps<D, Chains, true>(plan, state, from, to);
+        runSteps<D, Chains, true, canPass>(plan, state, from, to);
+    else if (canPass && plan.passing)
+        runSteps<D, Chains, false, canPass>(plan, state, from, to);
     else
-        runSteps<D, Chains, false>(plan, state, from, to);
+        runSteps<D, Chains, false, false>(plan, state, from, to);
 }
 
-// One chain of twelve bands never needs more than (12 + W - 1) / W vectors.
 template <int D>
 void runShifting(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
 {
-    if constexpr (D <= (12 + W - 1) / W) {
+    if constexpr (D <= maxShiftingVectors(1, W)) {
         if (plan.chains == 1) {
             runStepsFor<D, 1>(plan, state, from, to, starting);
             return;
         }
     }
-    runStepsFor<D, 2>(plan, state, from, to, starting);
+    if constexpr (D <= maxShiftingVectors(2, W))
+        runStepsFor<D, 2>(plan, state, from, to, starting);
 }
 
 template <int... Counts>

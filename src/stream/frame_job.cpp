@@ -147,14 +147,6 @@ bool takeOverPreviousFrame(FrameJob &job, int hops)
     return true;
 }
 
-int waveLength(const CascadeChain *chains, int chainCount, int length)
-{
-    int longest = 0;
-    for (int c = 0; c < chainCount; ++c)
-        longest = std::max(longest, chains[c].count);
-    return longest == 0 || length <= 0 ? 0 : length + kWavefrontSkew * (longest - 1);
-}
-
 void addStep(FrameJob &job, FrameTask task, int a, int b, int units, int unitCost)
 {
     if (units <= 0)
@@ -174,12 +166,12 @@ void planFirstForward(FrameJob &job, int stepCost)
     const int hops = frameLength / s.headLen;
     const CascadeChain *chains = job.chains[0];
     const int count = job.chainCount[0];
-    const int hopSteps = waveLength(chains, count, s.headLen);
+    const int hopSteps = waveSteps(chains, count, s.headLen, s.kernels.set);
     // Noise makes every frame's input new; odd frame shapes are not framed
     // by the stream paths.
     if (s.noise != 0 || frameLength % s.headLen != 0 || hops > kMaxFrameHops) {
         memory.valid = false;
-        addStep(job, FrameTask::wave, 0, 0, waveLength(chains, count, frameLength), stepCost);
+        addStep(job, FrameTask::wave, 0, 0, waveSteps(chains, count, frameLength, s.kernels.set), stepCost);
         return;
     }
     if (memoryFits(memory, s.headLen, s.tailLen, s.channels, s.kernels.generation) &&
@@ -217,7 +209,7 @@ void planStage(FrameJob &job, int stage)
         return;
     }
     const int stepCost = kStepCost * waveVectors(job.chains[stage], count, s.kernels.set);
-    const int steps = waveLength(job.chains[stage], count, frameLength);
+    const int steps = waveSteps(job.chains[stage], count, frameLength, s.kernels.set);
     if (memory != nullptr)
         planFirstForward(job, stepCost);
     else
