@@ -59,6 +59,20 @@ void randomBand(PeqParams &p, int k, Rng &g)
     p.enable[k] = g.chance(0.9) ? uint32_t(g.below(6)) : g.pick(oddRoutes);
 }
 
+// Bells in the middle, cuts or shelves at the ends, every band on both
+// channels and in range: the usual shape of a curve. The wide sets line
+// its bands up in vectors of one kind by letting some lanes pass their
+// input on.
+void shapeBand(PeqParams &p, int k, Rng &g)
+{
+    const bool end = k == 0 || k == LINTAQ_BANDS - 1, nextToEnd = k == 1 || k == LINTAQ_BANDS - 2;
+    p.type[k] = end || (nextToEnd && g.chance(0.5)) ? uint32_t(1 + g.below(4)) : uint32_t(LINTAQ_PEAK);
+    p.enable[k] = LINTAQ_BOTH;
+    p.freq[k] = float(std::exp(g.uniform(std::log(20.0), std::log(16000.0))));
+    p.gain[k] = float(g.uniform(1.0, 18.0) * (g.chance(0.5) ? 1 : -1));
+    p.q[k] = float(g.uniform(0.4, 4.0));
+}
+
 void fillInput(std::vector<float> &x, Rng &g, bool overflow)
 {
     double scale = 1.0;
@@ -114,6 +128,7 @@ struct Scenario {
     bool overflow = false;
     bool silenceAfterBurst = false; // everything after the first quarter is silence
     bool evenLoad = false;          // both instances made by LintaqInitSmooth
+    bool shaped = false;            // bands keep the usual shape (shapeBand)
 };
 
 // Runs one processing call with the given kernel set and the noise
@@ -136,15 +151,20 @@ void runScenario(const Scenario &s, lintaq::KernelSet fastSet, uint64_t seed)
     uint32_t noise = g.word(); // an arbitrary point of the sequence
 
     PeqParams p = test::creationValues(s.start.rate, s.start.oversample, s.noise);
-    for (int k = 0; k < LINTAQ_BANDS; ++k)
+    const auto changeBand = [&](int k) {
         randomBand(p, k, g);
+        if (s.shaped)
+            shapeBand(p, k, g);
+    };
+    for (int k = 0; k < LINTAQ_BANDS; ++k)
+        changeBand(k);
     const long total = long(s.hops) * 2048;
     long streamPos = 0, informative = 0;
     for (int event = 0; streamPos < total; ++event) {
         SCOPED_TRACE(::testing::Message() << "event " << event << " at sample " << streamPos);
         if (g.chance(0.25)) // some bands change, mid-stream
             for (int changes = 1 + g.below(4); changes > 0; --changes)
-                randomBand(p, g.below(LINTAQ_BANDS), g);
+                changeBand(g.below(LINTAQ_BANDS));
         if (g.chance(s.switchRate)) {
             const Path next = g.pick(kPaths);
             p.sampleRate = next.rate, p.oversample = next.oversample;
@@ -225,6 +245,9 @@ const Scenario kScenarios[] = {
     {"even load mode 2 mono path switches", 2, false, {44100, 1}, 0, 100, 0.05, false, false, true},
     {"even load mode 3 stereo overflow", 3, true, {63999, 1}, 0, 60, 0.05, true, false, true},
     {"even load mode 1 stereo silence after a burst", 1, true, {48000, 0}, 0, 60, 0.0, false, true, true},
+    {"mode 3 stereo usual curves", 3, true, {48000, 0}, 0, 80, 0.0, false, false, false, true},
+    {"mode 3 mono usual curves", 3, false, {44100, 1}, 1, 80, 0.0, false, false, false, true},
+    {"even load mode 2 stereo usual curves", 2, true, {44100, 1}, 1, 100, 0.05, false, false, true, true},
 };
 
 constexpr lintaq::KernelSet kFastSets[] = {lintaq::KernelSet::scalar, lintaq::KernelSet::sse2,

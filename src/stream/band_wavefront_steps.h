@@ -196,14 +196,20 @@ template <int D, int Chains>
 void runStepsFor(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
 {
     constexpr bool canPass = lanesCanPass(W, Ops::permutes);
+    // Only plans with passing lanes need more vectors than their bands fill.
+    constexpr bool onlyPassing = D > (Chains * 12 + W - 1) / W;
     // The few starting steps of any plan share one loop.
     if (starting)
         runSteps<D, Chains, true, canPass>(plan, state, from, to);
+    else if constexpr (onlyPassing)
+        runSteps<D, Chains, false, canPass>(plan, state, from, to);
     else if (canPass && plan.passing)
         runSteps<D, Chains, false, canPass>(plan, state, from, to);
     else
         runSteps<D, Chains, false, false>(plan, state, from, to);
 }
+
+static_assert(Ops::permutes || maxShiftingVectors(2, W) * W <= kMaxLanes, "the plan has a lane for every vector's");
 
 template <int D>
 void runShifting(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
@@ -229,10 +235,10 @@ void dispatch(const LanePlan &plan, LaneState &state, int from, int to, bool sta
     }
 }
 
-// Two chains of twelve bands: every lane in use.
 void runLaneSteps(const LanePlan &plan, LaneState &state, int from, int to, bool starting)
 {
-    dispatch(plan, state, from, to, starting, std::make_integer_sequence<int, (2 * 12 + W - 1) / W>{});
+    constexpr int most = Ops::permutes ? (2 * 12 + W - 1) / W : maxShiftingVectors(2, W);
+    dispatch(plan, state, from, to, starting, std::make_integer_sequence<int, most>{});
 }
 
 } // namespace

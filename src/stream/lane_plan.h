@@ -24,12 +24,13 @@ constexpr bool lanesCanPass(int width, bool permutes)
     return !permutes && width >= 4;
 }
 
-// The vectors the shifting step loops are built for: twelve bands a chain
-// (one chain: and one vector more where lanes pass results on).
+// The vectors the shifting step loops are built for: twelve bands a chain,
+// and where lanes pass results on, one vector more (a cut, ten bells and a
+// cut, the usual curve, take seven vectors of two positions in stereo).
 constexpr int maxShiftingVectors(int chains, int width)
 {
-    return chains == 1 ? (12 + width - 1) / width + (lanesCanPass(width, false) ? 1 : 0)
-                       : (chains * 12 + width - 1) / width;
+    const int bands = (chains * 12 + width - 1) / width;
+    return lanesCanPass(width, false) ? bands + 1 : bands;
 }
 
 // A vector's sections; "passing": some of its lanes pass their input on.
