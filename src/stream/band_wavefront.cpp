@@ -100,8 +100,12 @@ int stepCost(const LaneLayout &layout, const CascadeChain *chains, int chainCoun
         bool band[simd::kMaxPositions] = {};
         for (int k = 0; k < chains[ch].count; ++k) {
             const int position = layout.positionOf[ch][k];
+            const int vector = (position * chainCount + ch) / width;
             band[position] = true;
-            (isPeak(chains[ch], k) ? peak : biquad)[(position * chainCount + ch) / width] = true;
+            if (isPeak(chains[ch], k))
+                peak[vector] = true;
+            else
+                biquad[vector] = true;
         }
         const int last = chains[ch].count > 0 ? layout.positionOf[ch][chains[ch].count - 1] : 0;
         for (int position = 0; position < last; ++position)
